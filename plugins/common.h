@@ -1,0 +1,47 @@
+/* Definitions shared by the checkkit library and the check programs:
+ * plugin states, routine results, truth values and the message macros. */
+#ifndef KIVREL_COMMON_H
+#define KIVREL_COMMON_H
+
+#include <libintl.h>
+#include <locale.h>
+
+#include "build_config.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Plugin states; each is also the exit code of a plugin. */
+enum {
+	STATE_OK = 0,
+	STATE_WARNING = 1,
+	STATE_CRITICAL = 2,
+	STATE_UNKNOWN = 3,
+	STATE_DEPENDENT = 4
+};
+
+/* Routine results. */
+enum {
+	OK = 0,
+	ERROR = -1
+};
+
+/* Truth values of the routines that answer yes or no. */
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef TRUE
+#define TRUE 1
+#endif
+
+/* Message lookup in the text domain the program made current. */
+#define _(String) dcgettext(NULL, (String), LC_MESSAGES)
+/* Marks a text for extraction without looking it up. */
+#define N_(String) (String)
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIVREL_COMMON_H */

@@ -1,0 +1,58 @@
+/* Routines the check programs share: usage exits, the revision banner,
+ * argument tests, performance data and formatted allocation. */
+#ifndef KIVREL_PLUGIN_ROUTINES_H
+#define KIVREL_PLUGIN_ROUTINES_H
+
+#include "common.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/// The program's name; each program defines it.
+extern const char *progname;
+
+/// The program's short usage synopsis; each program defines it.
+void print_usage(void);
+
+/// Print "<progname>: <msg>" and the usage, then exit with STATE_UNKNOWN.
+void usage(const char *msg) __attribute__((noreturn));
+/// Print "<progname>: <msg> - <arg>" and the usage, exit with STATE_UNKNOWN.
+void usage2(const char *msg, const char *arg) __attribute__((noreturn));
+/// As usage.
+void usage4(const char *msg) __attribute__((noreturn));
+/// Print the usage (the option parser has already explained), exit with
+/// STATE_UNKNOWN.
+void usage5(void) __attribute__((noreturn));
+
+/// Print "<progname> v<revision> (<package> <version>)" on standard output.
+void print_revision(const char *progname, const char *revision);
+
+/// Non-zero for an IP address literal, an RFC 1123 host name or an absolute
+/// path; no name lookup is made.
+int is_host(const char *address);
+/// Non-zero for decimal digits (optionally after '+') whose value fits an int.
+int is_intnonneg(const char *number);
+/// Non-zero when the whole text is one finite decimal number; 0 for null.
+int is_numeric(const char *number);
+
+/// A new performance-data item 'label'=value[uom];[warn];[crit];[min];[max].
+/// The caller never frees it.
+char *perfdata(const char *label, long val, const char *uom,
+               int warnp, long warn, int critp, long crit,
+               int minp, long minv, int maxp, long maxv);
+/// As perfdata, with floating-point values in their shortest exact text.
+char *fperfdata(const char *label, double val, const char *uom,
+                int warnp, double warn, int critp, double crit,
+                int minp, double minv, int maxp, double maxv);
+
+/// Format into a new text stored through \a strp. Dies with STATE_UNKNOWN
+/// when memory runs out; returns the length.
+int xasprintf(char **strp, const char *fmt, ...)
+	__attribute__((format(printf, 2, 3)));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIVREL_PLUGIN_ROUTINES_H */

@@ -1,0 +1,165 @@
+#include "test_helpers.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(
+    const std::map<std::string, std::string>& changes) {
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    std::string entry(*e);
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [key, value] : changes) {
+    if (value.empty())
+      vars.erase(key);
+    else
+      vars[key] = value;
+  }
+  std::vector<std::string> out;
+  for (const auto& [key, value] : vars) out.push_back(key + "=" + value);
+  return out;
+}
+
+std::vector<char*> CStrings(std::vector<std::string>& texts) {
+  std::vector<char*> out;
+  for (auto& t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+Spawned StartProgram(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& env) {
+  Spawned child;
+  int out_pipe[2], err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << strerror(errno);
+    return child;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envs = MergedEnvironment(env);
+  std::vector<char*> cargs = CStrings(args);
+  std::vector<char*> cenv = CStrings(envs);
+  int rc = posix_spawn(&child.pid, cargs[0], &actions, nullptr, cargs.data(),
+                       cenv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    ADD_FAILURE() << "spawn " << argv[0] << ": " << strerror(rc);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    child.pid = -1;
+    return child;
+  }
+  child.out_fd = out_pipe[0];
+  child.err_fd = err_pipe[0];
+  return child;
+}
+
+RunResult FinishProgram(const Spawned& child) {
+  RunResult result;
+  if (child.pid < 0) return result;
+  // Drain both pipes together so that neither can fill up and stall the child.
+  struct pollfd fds[2] = {{child.out_fd, POLLIN, 0}, {child.err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_fds = 2;
+  char buf[4096];
+  while (open_fds > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status))
+    result.exit_code = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.exit_code = 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult RunProgram(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& env) {
+  return FinishProgram(StartProgram(argv, env));
+}
+
+ScopedTempDir::ScopedTempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/kivrel-test-XXXXXX";
+  if (!mkdtemp(templ.data())) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+  path_ = templ;
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScopedTempDir::WriteFile(const std::string& name,
+                                     const std::string& contents) const {
+  std::string file = path_ + "/" + name;
+  std::ofstream(file, std::ios::binary) << contents;
+  return file;
+}
+
+TestServer TestServer::Load() {
+  TestServer server;
+  std::ifstream in(std::string(TEST_SERVER_DIR) + "/server.env");
+  if (!in) {
+    ADD_FAILURE() << "the test server is not running (no " << TEST_SERVER_DIR
+                  << "/server.env); run the tests through ctest";
+    return server;
+  }
+  std::map<std::string, std::string> vars;
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) vars[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  server.host = vars["HOST"];
+  server.port = vars["PORT"];
+  server.socket = vars["SOCKET"];
+  server.user = vars["USER"];
+  server.password = vars["PASSWORD"];
+  server.database = vars["DATABASE"];
+  return server;
+}
