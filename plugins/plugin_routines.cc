@@ -1,1 +1,216 @@
-// placeholder, filled in shortly
+// Routines the check programs share.
+#include "plugin_routines.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "kitcore.h"
+
+namespace {
+
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_ascii_alnum(char c) {
+	return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A host name by RFC 1123: dot-separated labels of 1 to 63 letters, digits
+// and hyphens that neither begin nor end with a hyphen; at most 253
+// characters, one trailing dot allowed.
+bool is_hostname(std::string_view name) {
+	if (!name.empty() && name.back() == '.')
+		name.remove_suffix(1);
+	if (name.empty() || name.size() > 253)
+		return false;
+	size_t start = 0;
+	while (start <= name.size()) {
+		size_t dot = name.find('.', start);
+		std::string_view label = name.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+		if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+			return false;
+		for (char c : label)
+			if (!is_ascii_alnum(c) && c != '-')
+				return false;
+		if (dot == std::string_view::npos)
+			break;
+		start = dot + 1;
+	}
+	return true;
+}
+
+// The C locale's reading of a number, whatever LC_NUMERIC says.
+locale_t c_numeric_locale() {
+	static locale_t loc = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+	return loc;
+}
+
+// Shortest fixed-notation text that reads back as the same double, with a
+// dot as decimal mark.
+std::string double_text(double value) {
+	char buf[512];
+	auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+	if (res.ec != std::errc())
+		return std::to_string(value);
+	return std::string(buf, res.ptr);
+}
+
+// Quote a label that contains a blank, '=' or a single quote; single quotes
+// inside are doubled.
+std::string perf_label(const char *label) {
+	std::string_view text(label);
+	if (text.find_first_of(" \t=\'") == std::string_view::npos)
+		return std::string(text);
+	std::string quoted = "'";
+	for (char c : text) {
+		quoted += c;
+		if (c == '\'')
+			quoted += '\'';
+	}
+	quoted += '\'';
+	return quoted;
+}
+
+struct perf_field {
+	bool present;
+	std::string text;
+};
+
+char *perf_item(const char *label, const std::string &value, const char *uom,
+                const perf_field (&fields)[4]) {
+	std::string item = perf_label(label) + "=" + value + (uom ? uom : "");
+	// Trailing empty fields are dropped; inner ones stay empty.
+	int last = 3;
+	while (last >= 0 && !fields[last].present)
+		last--;
+	for (int i = 0; i <= last; i++) {
+		item += ';';
+		if (fields[i].present)
+			item += fields[i].text;
+	}
+	char *out = nullptr;
+	xasprintf(&out, "%s", item.c_str());
+	return out;
+}
+
+[[noreturn]] void usage_exit() {
+	print_usage();
+	exit(STATE_UNKNOWN);
+}
+
+}  // namespace
+
+void usage(const char *msg) {
+	printf("%s: %s\n", progname, msg);
+	usage_exit();
+}
+
+void usage2(const char *msg, const char *arg) {
+	printf("%s: %s - %s\n", progname, msg, arg);
+	usage_exit();
+}
+
+void usage4(const char *msg) {
+	printf("%s: %s\n", progname, msg);
+	usage_exit();
+}
+
+void usage5(void) {
+	usage_exit();
+}
+
+void print_revision(const char *command_name, const char *revision) {
+	printf("%s v%s (%s %s)\n", command_name, revision, PACKAGE, PACKAGE_VERSION);
+}
+
+int is_host(const char *address) {
+	if (!address || !*address)
+		return FALSE;
+	if (address[0] == '/')
+		return TRUE;
+	unsigned char addr[sizeof(struct in6_addr)];
+	if (inet_pton(AF_INET, address, addr) == 1 || inet_pton(AF_INET6, address, addr) == 1)
+		return TRUE;
+	return is_hostname(address) ? TRUE : FALSE;
+}
+
+int is_intnonneg(const char *number) {
+	if (!number)
+		return FALSE;
+	const char *p = number;
+	if (*p == '+')
+		p++;
+	if (!*p)
+		return FALSE;
+	long long value = 0;
+	for (; *p; p++) {
+		if (!is_ascii_digit(*p))
+			return FALSE;
+		value = value * 10 + (*p - '0');
+		if (value > INT_MAX)
+			return FALSE;
+	}
+	return TRUE;
+}
+
+int is_numeric(const char *number) {
+	if (!number || !*number)
+		return FALSE;
+	// Only the characters of a decimal number: this shuts out white space,
+	// "nan", "inf" and hexadecimal, which strtod would also accept.
+	for (const char *p = number; *p; p++) {
+		if (!is_ascii_digit(*p) && !strchr("+-.eE", *p))
+			return FALSE;
+	}
+	char *end = nullptr;
+	errno = 0;
+	double value = strtod_l(number, &end, c_numeric_locale());
+	if (end == number || *end != '\0')
+		return FALSE;
+	return std::isfinite(value) ? TRUE : FALSE;
+}
+
+char *perfdata(const char *label, long val, const char *uom,
+               int warnp, long warn, int critp, long crit,
+               int minp, long minv, int maxp, long maxv) {
+	const perf_field fields[4] = {
+		{warnp != 0, std::to_string(warn)},
+		{critp != 0, std::to_string(crit)},
+		{minp != 0, std::to_string(minv)},
+		{maxp != 0, std::to_string(maxv)},
+	};
+	return perf_item(label, std::to_string(val), uom, fields);
+}
+
+char *fperfdata(const char *label, double val, const char *uom,
+                int warnp, double warn, int critp, double crit,
+                int minp, double minv, int maxp, double maxv) {
+	const perf_field fields[4] = {
+		{warnp != 0, double_text(warn)},
+		{critp != 0, double_text(crit)},
+		{minp != 0, double_text(minv)},
+		{maxp != 0, double_text(maxv)},
+	};
+	return perf_item(label, double_text(val), uom, fields);
+}
+
+int xasprintf(char **strp, const char *fmt, ...) {
+	va_list ap;
+	va_start(ap, fmt);
+	int result = vasprintf(strp, fmt, ap);
+	va_end(ap);
+	if (result < 0) {
+		const char *why = strerror(errno);
+		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), why);
+	}
+	return result;
+}

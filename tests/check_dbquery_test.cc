@@ -1,1 +1,331 @@
-// placeholder, filled in shortly
+// Black-box runs of the built check_dbquery against the private test server.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_helpers.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+const char kUsage[] =
+    "Usage:\n"
+    " check_dbquery -q SQL_query [-w warn] [-c crit] [-H host] [-P port] [-s socket]\n"
+    "       [-d database] [-u user] [-p password] [-f optfile] [-g group]\n";
+
+// The plain C locale, so that the untranslated texts are compared.
+const std::map<std::string, std::string> kPlain = {
+    {"LC_ALL", "C"}, {"LANG", ""}, {"LANGUAGE", ""}, {"KIVREL_PLUGIN_CONFIG_FILE", ""}};
+
+class CheckDbquery : public ::testing::Test {
+ protected:
+  void SetUp() override { server_ = TestServer::Load(); }
+
+  // The program with the connection options of the test user, then \a extra.
+  Args Login(const Args& extra) const {
+    Args args = {CHECK_DBQUERY_PATH, "-H", server_.host, "-P", server_.port,
+                 "-u", server_.user, "-p", server_.password, "-d", server_.database};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  RunResult Run(const Args& args,
+                const std::map<std::string, std::string>& env = kPlain) const {
+    return RunProgram(args, env);
+  }
+
+  TestServer server_;
+};
+
+// A loopback port that nothing listens on.
+std::string ClosedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return std::to_string(ntohs(addr.sin_port));
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+TEST_F(CheckDbquery, ClassifiesTheFirstField) {
+  const struct {
+    Args extra;
+    int code;
+    std::string out;
+  } cases[] = {
+      {{"-q", "SELECT 15", "-w", "10", "-c", "20"}, 1,
+       "QUERY WARNING: 'SELECT 15' returned 15.000000 | result=15;10;20\n"},
+      {{"-q", "SELECT 15", "-w", "20", "-c", "30"}, 0,
+       "QUERY OK: 'SELECT 15' returned 15.000000 | result=15;20;30\n"},
+      {{"-q", "SELECT 15", "-w", "5", "-c", "10"}, 2,
+       "QUERY CRITICAL: 'SELECT 15' returned 15.000000 | result=15;5;10\n"},
+      {{"-q", "SELECT 15"}, 0, "QUERY OK: 'SELECT 15' returned 15.000000 | result=15\n"},
+      {{"-q", "SELECT -1e9"}, 0,
+       "QUERY OK: 'SELECT -1e9' returned -1000000000.000000 | result=-1000000000\n"},
+      // Only the first column of the first row counts.
+      {{"-q", "SELECT num, word FROM samples ORDER BY id", "-c", "@10:20"}, 2,
+       "QUERY CRITICAL: 'SELECT num, word FROM samples ORDER BY id' returned 15.000000 | "
+       "result=15;;20\n"},
+      {{"-q", "SELECT maybe FROM samples WHERE id = 3", "-w", "~:0"}, 0,
+       "QUERY OK: 'SELECT maybe FROM samples WHERE id = 3' returned -2.250000 | "
+       "result=-2.25;0\n"},
+      // A range without an upper end carries its stored end of 0.
+      {{"-q", "SELECT 0.5", "-w", "10:"}, 1, "QUERY WARNING: 'SELECT 0.5' returned 0.500000 | result=0.5;0\n"},
+      // The last -q wins.
+      {{"-q", "SELECT 1", "--quer=SELECT 2"}, 0, "QUERY OK: 'SELECT 2' returned 2.000000 | result=2\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Run(Login(c.extra));
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.exit_code, c.code) << c.out;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST_F(CheckDbquery, QueryFailures) {
+  const struct {
+    const char* query;
+    int code;
+    std::string out;  // the whole line, or a prefix when it ends in "..."
+  } cases[] = {
+      {"SELECT id FROM empty_table", 1, "QUERY WARNING: No rows returned\n"},
+      {"SELECT word FROM samples WHERE id = 4", 2, "QUERY CRITICAL: Is not a numeric - 'abc'\n"},
+      {"SELECT word FROM samples WHERE id = 5", 2, "QUERY CRITICAL: Is not a numeric - '12abc'\n"},
+      {"SELECT maybe FROM samples WHERE id = 2", 2, "QUERY CRITICAL: Is not a numeric - 'NULL'\n"},
+      {"SELECT ''", 2, "QUERY CRITICAL: Is not a numeric - ''\n"},
+      {"UPDATE scratch SET num = num + 1 WHERE id = 1", 2,
+       "QUERY CRITICAL: Error with store_result - \n"},
+      {"SELEKT 1", 2,
+       "QUERY CRITICAL: Error with query - You have an error in your SQL syntax; ..."},
+      {"SELECT * FROM no_such_table", 2,
+       "QUERY CRITICAL: Error with query - Table 'kivrel_test.no_such_table' doesn't exist\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Run(Login({"-q", c.query, "-w", "10", "-c", "20"}));
+    std::string want = c.out;
+    if (want.size() > 3 && want.compare(want.size() - 3, 3, "...") == 0) {
+      want.resize(want.size() - 3);
+      EXPECT_TRUE(StartsWith(r.out, want)) << c.query << ": " << r.out;
+      EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+    } else {
+      EXPECT_EQ(r.out, want) << c.query;
+    }
+    EXPECT_EQ(r.exit_code, c.code) << c.query;
+  }
+}
+
+TEST_F(CheckDbquery, ConnectFailures) {
+  // Wrong password: the server denies access, which is critical.
+  Args wrong = {CHECK_DBQUERY_PATH, "-H", server_.host, "-P", server_.port, "-u",
+                server_.user, "-p", "not-the-password", "-q", "SELECT 1"};
+  RunResult denied = Run(wrong);
+  EXPECT_EQ(denied.exit_code, 2);
+  EXPECT_TRUE(StartsWith(denied.out, "QUERY CRITICAL: Access denied for user 'kivrel'@"))
+      << denied.out;
+
+  // Nothing listens: refused, critical.
+  std::string port = ClosedPort();
+  RunResult refused =
+      Run({CHECK_DBQUERY_PATH, "-H", "127.0.0.1", "-P", port, "-q", "SELECT 1"});
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_TRUE(StartsWith(refused.out, "QUERY CRITICAL: Can't connect to server on '127.0.0.1' ("))
+      << refused.out;
+
+  // A port that is not a number reads up to its first non-digit.
+  RunResult partial =
+      Run({CHECK_DBQUERY_PATH, "-H", "127.0.0.1", "-P", port + "x", "-q", "SELECT 1"});
+  EXPECT_EQ(partial.out, refused.out);
+
+  // A name under .invalid never resolves (client error 2005): a warning.
+  RunResult unknown =
+      Run({CHECK_DBQUERY_PATH, "-H", "nosuchhost.invalid", "-q", "SELECT 1"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_TRUE(StartsWith(unknown.out, "QUERY WARNING: Unknown server host 'nosuchhost.invalid'"))
+      << unknown.out;
+}
+
+TEST_F(CheckDbquery, VerboseTrace) {
+  RunResult three = Run(Login({"-vvv", "-q", "SELECT 15", "-w", "10", "-c", "20"}));
+  EXPECT_EQ(three.out,
+            "mysql result: 15.000000\n"
+            "QUERY WARNING: 'SELECT 15' returned 15.000000 | result=15;10;20\n");
+  RunResult two = Run(Login({"-v", "--verbose", "-q", "SELECT 15"}));
+  EXPECT_EQ(two.out, "QUERY OK: 'SELECT 15' returned 15.000000 | result=15\n");
+}
+
+TEST_F(CheckDbquery, PasswordIsMaskedInTheProcessTable) {
+  for (const Args& pass : {Args{"-p", server_.password}, Args{"--password=" + server_.password}}) {
+    Args args = {CHECK_DBQUERY_PATH, "-H", server_.host, "-P", server_.port, "-u", server_.user};
+    args.insert(args.end(), pass.begin(), pass.end());
+    args.insert(args.end(), {"-q", "SELECT SLEEP(2)"});
+    Spawned child = StartProgram(args, kPlain);
+    ASSERT_GT(child.pid, 0);
+    std::string cmdline;
+    const std::string masked(server_.password.size(), 'X');
+    // The program masks while parsing, long before the query returns.
+    for (int i = 0; i < 150 && cmdline.find(masked) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::ifstream in("/proc/" + std::to_string(child.pid) + "/cmdline");
+      std::stringstream ss;
+      ss << in.rdbuf();
+      cmdline = ss.str();
+    }
+    RunResult r = FinishProgram(child);
+    EXPECT_NE(cmdline.find(masked), std::string::npos) << cmdline;
+    EXPECT_EQ(cmdline.find(server_.password), std::string::npos) << cmdline;
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(r.out, "QUERY OK: 'SELECT SLEEP(2)' returned 0.000000 | result=0\n");
+  }
+}
+
+TEST_F(CheckDbquery, ExtraOptsFromIniFile) {
+  ScopedTempDir dir;
+  std::string ini = dir.WriteFile("plugins.ini",
+      "# monitoring defaults\n"
+      "[check_dbquery]\n"
+      "hostname = " + server_.host + "\n"
+      "port = " + server_.port + "\n"
+      "username = " + server_.user + "\n"
+      "password = \"" + server_.password + "\"\n"
+      "database = " + server_.database + "\n"
+      "warning = 100\n"
+      "[other]\n"
+      "query = SELECT 99\n");
+  // The command line's -w comes after the file's options, so it wins.
+  RunResult r = Run({CHECK_DBQUERY_PATH, "--extra-opts=@" + ini, "-q", "SELECT 15", "-w", "10"});
+  EXPECT_EQ(r.out, "QUERY WARNING: 'SELECT 15' returned 15.000000 | result=15;10\n");
+  EXPECT_EQ(r.exit_code, 1);
+
+  // Two sections, the default one through the environment.
+  auto env = kPlain;
+  env["KIVREL_PLUGIN_CONFIG_FILE"] = ini;
+  r = Run({CHECK_DBQUERY_PATH, "--extra-opts", "--extra-opts=other"}, env);
+  EXPECT_EQ(r.out, "QUERY OK: 'SELECT 99' returned 99.000000 | result=99;100\n");
+
+  // A missing file or section stops the check instead of running it with
+  // other settings than the operator wrote.
+  RunResult no_file = Run({CHECK_DBQUERY_PATH, "--extra-opts=@" + dir.path() + "/none.ini", "-q", "SELECT 1"});
+  EXPECT_EQ(no_file.exit_code, 3);
+  EXPECT_NE(no_file.out.find(dir.path() + "/none.ini"), std::string::npos) << no_file.out;
+  RunResult no_section = Run({CHECK_DBQUERY_PATH, "--extra-opts=nosuch@" + ini, "-q", "SELECT 1"});
+  EXPECT_EQ(no_section.exit_code, 3);
+  EXPECT_NE(no_section.out.find("nosuch"), std::string::npos) << no_section.out;
+  EXPECT_NE(no_section.out.find(ini), std::string::npos) << no_section.out;
+}
+
+TEST_F(CheckDbquery, ClientOptionFile) {
+  ScopedTempDir dir;
+  std::string cnf = dir.WriteFile("my.cnf",
+      "[client]\nuser=nobody\n"
+      "[kivrel]\nuser=" + server_.user + "\npassword=" + server_.password + "\n");
+  Args base = {CHECK_DBQUERY_PATH, "-H", server_.host, "-P", server_.port, "-f", cnf};
+  Args with_group = base;
+  with_group.insert(with_group.end(), {"-g", "kivrel", "-q", "SELECT 42"});
+  RunResult r = Run(with_group);
+  EXPECT_EQ(r.out, "QUERY OK: 'SELECT 42' returned 42.000000 | result=42\n");
+  EXPECT_EQ(r.exit_code, 0);
+
+  // An empty -p forces an empty password over the file's.
+  Args empty_pass = with_group;
+  empty_pass.insert(empty_pass.end(), {"-p", ""});
+  RunResult denied = Run(empty_pass);
+  EXPECT_EQ(denied.exit_code, 2);
+  EXPECT_TRUE(StartsWith(denied.out, "QUERY CRITICAL: Access denied for user 'kivrel'@")) << denied.out;
+
+  // Without -g the group is "client", whose user has no access.
+  Args client_group = base;
+  client_group.insert(client_group.end(), {"-q", "SELECT 42"});
+  RunResult other = Run(client_group);
+  EXPECT_EQ(other.exit_code, 2);
+  EXPECT_TRUE(StartsWith(other.out, "QUERY CRITICAL: Access denied for user 'nobody'@")) << other.out;
+}
+
+TEST_F(CheckDbquery, SocketConnection) {
+  RunResult r = Run({CHECK_DBQUERY_PATH, "-s", server_.socket, "-u", server_.user, "-p",
+                     server_.password, "-q", "SELECT 3"});
+  EXPECT_EQ(r.out, "QUERY OK: 'SELECT 3' returned 3.000000 | result=3\n");
+}
+
+TEST_F(CheckDbquery, GermanMessages) {
+  const std::map<std::string, std::string> german = {
+      {"LC_ALL", "de_DE.UTF-8"}, {"LANG", ""}, {"LANGUAGE", ""}};
+  RunResult warn = Run(Login({"-q", "SELECT 15.5", "-w", "10", "-c", "20"}), german);
+  // The decimal mark stays a dot: performance data is read by machines.
+  EXPECT_EQ(warn.out, "QUERY WARNUNG: 'SELECT 15.5' lieferte 15.500000 | result=15.5;10;20\n");
+  EXPECT_EQ(warn.exit_code, 1);
+  RunResult empty = Run(Login({"-q", "SELECT id FROM empty_table"}), german);
+  EXPECT_EQ(empty.out, "QUERY WARNUNG: Keine Zeilen zurückgegeben\n");
+  RunResult bad = Run(Login({"-q", "SELECT 'x'"}), german);
+  EXPECT_EQ(bad.out, "QUERY KRITISCH: Ist kein numerischer Wert - 'x'\n");
+  RunResult range = Run({CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-w", "5:1"}, german);
+  EXPECT_EQ(range.out, "Bereichsformat fehlerhaft\n");
+}
+
+TEST_F(CheckDbquery, CommandLineErrors) {
+  const struct {
+    Args args;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{}, std::string("check_dbquery: Must specify a SQL query to run\n") + kUsage, ""},
+      {{"-H", "bad_host!", "-h"},
+       std::string("check_dbquery: Invalid hostname/address - bad_host!\n") + kUsage, ""},
+      {{"-q", "SELECT 1", "-x"}, kUsage, "check_dbquery: invalid option -- 'x'\n"},
+      {{"-q"}, kUsage, "check_dbquery: option requires an argument -- 'q'\n"},
+      {{"--ver"}, kUsage,
+       "check_dbquery: option '--ver' is ambiguous; possibilities: '--verbose' '--version'\n"},
+      // Ranges are read after the whole line, so they are reported first.
+      {{"-w", "20:10"}, "Range format incorrect\n", ""},
+  };
+  for (const auto& c : cases) {
+    Args args = {CHECK_DBQUERY_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exit_code, 3) << c.out;
+    EXPECT_EQ(r.out, c.out);
+    // The parser names the program as it was started.
+    std::string err = r.err;
+    size_t at = err.find(CHECK_DBQUERY_PATH);
+    if (at != std::string::npos) err.replace(at, sizeof(CHECK_DBQUERY_PATH) - 1, "check_dbquery");
+    EXPECT_EQ(err, c.err);
+  }
+}
+
+TEST_F(CheckDbquery, HelpAndVersion) {
+  RunResult version = Run({CHECK_DBQUERY_PATH, "-q", "x", "--version", "-H", "bad_host!"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, "check_dbquery v2.1.1 (kivrel-plugins 2.1.1)\n");
+
+  RunResult help = Run({CHECK_DBQUERY_PATH, "-P", "1234", "stray", "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(StartsWith(help.out, "check_dbquery v2.1.1 (kivrel-plugins 2.1.1)\n"));
+  EXPECT_NE(help.out.find("This program checks a query result against threshold levels\n\n\n" +
+                          std::string(kUsage) + "\nOptions:\n -h, --help\n"),
+            std::string::npos);
+  EXPECT_NE(help.out.find(" -P, --port=INTEGER\n    Port number (default: 3306)\n"
+                          " -s, --socket=STRING\n"),
+            std::string::npos);
+  EXPECT_NE(help.out.find("    ==> IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!! <==\n"),
+            std::string::npos);
+  EXPECT_EQ(help.out.find("verbose"), std::string::npos);
+}
+
+}  // namespace

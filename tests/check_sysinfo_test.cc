@@ -1,1 +1,319 @@
-// placeholder, filled in shortly
+// Black-box runs of check_sysinfo: exact standard output, standard error and
+// exit code. The release-file runs happen in a private mount namespace whose
+// /etc is a throw-away directory, so the machine's real /etc is never touched.
+
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kProgram = CHECK_SYSINFO_PATH;
+const std::string kFailure = "Unable to retrieve system information";
+
+struct Uname {
+  std::string os, host;
+};
+
+Uname ReadUname() {
+  struct utsname uts;
+  EXPECT_EQ(uname(&uts), 0) << strerror(errno);
+  return {uts.sysname, uts.nodename};
+}
+
+// The option parser's own diagnostics, in the C library's wording; the
+// program never sets a locale, so they are never translated.
+std::string InvalidOption(char c) {
+  return kProgram + ": invalid option -- '" + c + "'\n";
+}
+std::string MissingArgument(char c) {
+  return kProgram + ": option requires an argument -- '" + c + "'\n";
+}
+
+struct testcase {
+  std::vector<std::string> args;  // after the program path
+  std::string out;
+  std::string err;
+  int exit_code;
+};
+
+std::string Describe(const std::vector<std::string>& args) {
+  std::string text;
+  for (const auto& a : args) text += " [" + a + "]";
+  return text.empty() ? " (no arguments)" : text;
+}
+
+void RunTable(const std::vector<testcase>& cases) {
+  for (const auto& tc : cases) {
+    std::vector<std::string> argv{kProgram};
+    argv.insert(argv.end(), tc.args.begin(), tc.args.end());
+    // A set POSIXLY_CORRECT would stop option parsing at the first
+    // non-option and change what the rows with operands mean.
+    RunResult r = RunProgram(argv, {{"POSIXLY_CORRECT", ""}});
+    SCOPED_TRACE("arguments:" + Describe(tc.args));
+    EXPECT_EQ(r.out, tc.out);
+    EXPECT_EQ(r.err, tc.err);
+    EXPECT_EQ(r.exit_code, tc.exit_code);
+  }
+}
+
+// Runs the program with a private /etc: a directory of symbolic links to
+// every entry of the real /etc (reached through a read-only bind mount made
+// only inside the namespace), except the release files, which each row
+// supplies itself.
+class PrivateEtc {
+ public:
+  PrivateEtc() {
+    std::string templ = fs::temp_directory_path().string() + "/kivrel-realetc-XXXXXX";
+    if (!mkdtemp(templ.data())) {
+      ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+      return;
+    }
+    real_ = templ;
+    fake_ = dir_.path() + "/etc";
+    fs::create_directory(fake_);
+    for (const auto& entry : fs::directory_iterator("/etc")) {
+      std::string name = entry.path().filename().string();
+      if (name == "redhat-release" || name == "SuSE-release") continue;
+      fs::create_symlink(real_ + "/" + name, fake_ + "/" + name);
+    }
+  }
+
+  ~PrivateEtc() {
+    // rmdir, never a recursive removal: should the bind mount of the real
+    // /etc ever outlive the namespace, this fails instead of emptying /etc.
+    if (!real_.empty() && rmdir(real_.c_str()) != 0)
+      ADD_FAILURE() << "cannot remove " << real_ << ": " << strerror(errno);
+  }
+
+  /// True when this process may create mount namespaces; the reason why
+  /// not goes to \a why.
+  static bool Permitted(std::string* why) {
+    RunResult r = RunProgram({"/usr/bin/unshare", "--mount", "--propagation",
+                              "private", "/bin/true"});
+    *why = r.err;
+    if (r.exit_code == 0) return true;
+    EXPECT_NE(r.err.find("Operation not permitted"), std::string::npos)
+        << "unshare failed for another reason than a missing permission: "
+        << r.err;
+    return false;
+  }
+
+  /// Lay down the release files; an absent text means no such file.
+  void SetRelease(const std::optional<std::string>& redhat,
+                  const std::optional<std::string>& suse) {
+    Place("redhat-release", redhat);
+    Place("SuSE-release", suse);
+  }
+
+  /// Replace a release file by a directory, which opens but cannot be read.
+  void MakeDirectory(const std::string& name) {
+    fs::remove_all(fake_ + "/" + name);
+    fs::create_directory(fake_ + "/" + name);
+  }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    static const char kSetUp[] =
+        "mount --make-rprivate / &&"
+        " mount --bind /etc \"$1\" &&"
+        " mount -o remount,bind,ro \"$1\" &&"
+        " mount --bind \"$2\" /etc || exit 99\n"
+        "shift 2\n"
+        "exec \"$@\"\n";
+    std::vector<std::string> argv{"/usr/bin/unshare", "--mount", "--propagation",
+                                  "private", "/bin/sh", "-c", kSetUp, "sh",
+                                  real_, fake_, kProgram};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = RunProgram(argv);
+    EXPECT_NE(r.exit_code, 99) << "namespace set-up failed: " << r.err;
+    return r;
+  }
+
+ private:
+  void Place(const std::string& name, const std::optional<std::string>& text) {
+    std::string path = fake_ + "/" + name;
+    fs::remove_all(path);
+    if (text) std::ofstream(path, std::ios::binary) << *text;
+  }
+
+  ScopedTempDir dir_;
+  std::string real_;
+  std::string fake_;
+};
+
+}  // namespace
+
+TEST(CheckSysinfo, Items) {
+  const Uname u = ReadUname();
+  const std::string& os = u.os;
+  const std::string& host = u.host;
+  const std::string help = "HELP\n";
+
+  RunTable({
+      {{}, "", "", 0},
+      {{"-t", "sys", "-c", "os"}, os, "", 0},
+      {{"-t", "sys", "-c", "hostname"}, host, "", 0},
+      {{"-tsys", "-cos"}, os, "", 0},
+      // -c acts only once the type is "sys", exactly and case-sensitively.
+      {{"-c", "os", "-t", "sys"}, "", "", 0},
+      {{"-t", "SYS", "-c", "os"}, "", "", 0},
+      {{"-t", "sysx", "-c", "os"}, "", "", 0},
+      {{"-t", "sys", "-t", "other", "-c", "os"}, "", "", 0},
+      {{"-t", "other", "-t", "sys", "-c", "os"}, os, "", 0},
+      {{"-t", "other", "-c", "bogus"}, "", "", 0},
+      // Several items run together; the last one decides the exit code.
+      {{"-t", "sys", "-c", "os", "-c", "hostname"}, os + host, "", 0},
+      {{"-t", "sys", "-c", "hostname", "-c", "os"}, host + os, "", 0},
+      {{"-t", "sys", "-c", "bogus", "-c", "os"}, os, kFailure, 0},
+      {{"-t", "sys", "-c", "os", "-c", "bogus"}, os, kFailure, 3},
+      {{"-t", "sys", "-c", "bogus", "-c", "bogus"}, "", kFailure + kFailure, 3},
+      {{"-t", "sys", "-c", "OS"}, "", kFailure, 3},
+      {{"-t", "sys", "-c", ""}, "", kFailure, 3},
+      // Operands are skipped; "--" ends the options.
+      {{"-t", "sys", "operand", "-c", "os"}, os, "", 0},
+      {{"-t", "sys", "-c", "os", "--", "-c", "hostname"}, os, "", 0},
+      // Help prints and carries on without touching the result.
+      {{"-h"}, help, "", 0},
+      {{"-h", "-t", "sys", "-c", "hostname"}, help + host, "", 0},
+      {{"-t", "sys", "-c", "os", "-h"}, os + help, "", 0},
+      {{"-ht", "sys", "-c", "os"}, help + os, "", 0},
+      {{"-t", "sys", "-c", "bogus", "-h"}, help, kFailure, 3},
+  });
+
+  // Neither release file exists on the machines this suite runs on; where
+  // one does, the private-/etc runs of ReleaseFile cover reading it.
+  if (access("/etc/redhat-release", F_OK) != 0 && access("/etc/SuSE-release", F_OK) != 0)
+    RunTable({
+        {{"-t", "sys", "-c", "distro"}, "", kFailure, 3},
+        {{"-t", "sys", "-c", "distro", "-c", "os"}, os, kFailure, 0},
+    });
+}
+
+TEST(CheckSysinfo, BadOptions) {
+  const std::string os = ReadUname().os;
+  RunTable({
+      // Bad options: the parser's line, then ours; processing goes on.
+      {{"-x", "-t", "sys", "-c", "os"}, os, InvalidOption('x') + "Unknown option '-x'.\n", 0},
+      {{"-t", "sys", "-c", "os", "-x"}, os, InvalidOption('x') + "Unknown option '-x'.\n", 3},
+      {{"-?"}, "", InvalidOption('?') + "Unknown option '-?'.\n", 3},
+      {{"-:"}, "", InvalidOption(':') + "Unknown option '-:'.\n", 3},
+      // Printable means codes 32 to 126, whatever the locale.
+      {{"- "}, "", InvalidOption(' ') + "Unknown option '- '.\n", 3},
+      {{"-~"}, "", InvalidOption('~') + "Unknown option '-~'.\n", 3},
+      {{"-\x1f"}, "", InvalidOption('\x1f') + "Unknown option character '\\x1f'.\n", 3},
+      {{"-\x01"}, "", InvalidOption('\x01') + "Unknown option character '\\x1'.\n", 3},
+      {{"-\x7f"}, "", InvalidOption('\x7f') + "Unknown option character '\\x7f'.\n", 3},
+      {{"-\xe9"}, "", InvalidOption('\xe9') + "Unknown option character '\\xe9'.\n", 3},
+      {{"-xy"}, "",
+       InvalidOption('x') + "Unknown option '-x'.\n" + InvalidOption('y') +
+           "Unknown option '-y'.\n",
+       3},
+      {{"-t"}, "", MissingArgument('t') + "Option -t requires an argument.\n", 3},
+      {{"-t", "sys", "-c"}, "", MissingArgument('c') + "Option -c requires an argument.\n", 3},
+      {{"-t", "sys", "-c", "os", "-c"}, os,
+       MissingArgument('c') + "Option -c requires an argument.\n", 3},
+  });
+}
+
+TEST(CheckSysinfo, WriteFailure) {
+  // An answer that cannot be written must not be reported as a success.
+  struct outcase {
+    const char* redirect;
+    std::vector<std::string> args;
+    std::string err;
+    int exit_code;
+  };
+  const outcase out_cases[] = {
+      {">/dev/full", {"-t", "sys", "-c", "os"},
+       "Cannot write to standard output: No space left on device\n", 3},
+      {">/dev/full", {"-h"}, "Cannot write to standard output: No space left on device\n", 3},
+      {">&-", {"-t", "sys", "-c", "hostname"},
+       "Cannot write to standard output: Bad file descriptor\n", 3},
+      // Nothing to write, nothing to fail.
+      {">/dev/full", {"-t", "other", "-c", "os"}, "", 0},
+      {">&-", {}, "", 0},
+  };
+  for (const auto& tc : out_cases) {
+    std::vector<std::string> argv{"/bin/sh", "-c",
+                                  std::string("exec \"$0\" \"$@\" ") + tc.redirect, kProgram};
+    argv.insert(argv.end(), tc.args.begin(), tc.args.end());
+    RunResult r = RunProgram(argv);
+    SCOPED_TRACE(std::string("stdout ") + tc.redirect + ", arguments:" + Describe(tc.args));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, tc.err);
+    EXPECT_EQ(r.exit_code, tc.exit_code);
+  }
+}
+
+TEST(CheckSysinfo, ReleaseFile) {
+  std::string why;
+  if (!PrivateEtc::Permitted(&why))
+    GTEST_SKIP() << "mount namespaces are not permitted here: " << why;
+
+  const Uname u = ReadUname();
+  const std::string long_line(10000, 'r');
+  const std::optional<std::string> none;
+
+  struct releasecase {
+    const char* what;
+    std::optional<std::string> redhat, suse;
+    std::string out;
+    std::string err;
+    int exit_code;
+  };
+  const releasecase cases[] = {
+      {"redhat, several lines", "Red Hat Enterprise Linux release 9.3 (Plow)\nsecond\nthird\n",
+       none, "Red Hat Enterprise Linux release 9.3 (Plow)", "", 0},
+      {"redhat preferred", "Fedora release 39 (Thirty Nine)\n",
+       "SUSE Linux Enterprise Server 11 (x86_64)\n", "Fedora release 39 (Thirty Nine)", "", 0},
+      {"SuSE only", none, "SUSE Linux Enterprise Server 11 (x86_64)\nVERSION = 11\nPATCHLEVEL = 4\n",
+       "SUSE Linux Enterprise Server 11 (x86_64)", "", 0},
+      {"no line end", "CentOS release 6.10 (Final)", none, "CentOS release 6.10 (Final)", "", 0},
+      {"empty redhat, SuSE not consulted", "", "SUSE Linux\n", "", "", 0},
+      {"empty first line", "\nsecond line\n", none, "", "", 0},
+      {"bytes copied unchanged", "a\tb\r\xe9\x01 c\r\nnext\n", none, "a\tb\r\xe9\x01 c\r", "", 0},
+      {"first line longer than a buffer", long_line + "\nshort\n", none, long_line, "", 0},
+      {"neither file", none, none, "", kFailure, 3},
+  };
+
+  PrivateEtc etc;
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.what);
+    etc.SetRelease(tc.redhat, tc.suse);
+    RunResult r = etc.Run({"-t", "sys", "-c", "distro"});
+    EXPECT_EQ(r.out, tc.out);
+    EXPECT_EQ(r.err, tc.err);
+    EXPECT_EQ(r.exit_code, tc.exit_code);
+  }
+
+  // The release line runs together with the other items.
+  etc.SetRelease("Rocky Linux release 9.2\nx\n", none);
+  RunResult r = etc.Run({"-t", "sys", "-c", "os", "-c", "distro", "-c", "hostname"});
+  EXPECT_EQ(r.out, u.os + "Rocky Linux release 9.2" + u.host);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.exit_code, 0);
+
+  // A release file that opens but cannot be read is a failure, and the
+  // SuSE file is not tried in its place.
+  etc.SetRelease(none, "SUSE Linux\n");
+  etc.MakeDirectory("redhat-release");
+  r = etc.Run({"-t", "sys", "-c", "distro"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kFailure);
+  EXPECT_EQ(r.exit_code, 3);
+}

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -115,6 +116,38 @@ RunResult FinishProgram(const Spawned& child) {
   else if (WIFSIGNALED(status))
     result.exit_code = 128 + WTERMSIG(status);
   return result;
+}
+
+RunResult RunInChild(const std::function<void()>& body) {
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    ADD_FAILURE() << "pipe: " << strerror(errno);
+    return {};
+  }
+  fflush(stdout);
+  fflush(stderr);
+  Spawned child;
+  child.pid = fork();
+  if (child.pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    body();
+    fflush(stdout);
+    _exit(0);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  child.out_fd = out_pipe[0];
+  child.err_fd = err_pipe[0];
+  if (child.pid < 0) {
+    ADD_FAILURE() << "fork: " << strerror(errno);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return {};
+  }
+  return FinishProgram(child);
 }
 
 RunResult RunProgram(const std::vector<std::string>& argv,

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,11 @@ struct RunResult {
 /// variable), and wait for it. Fails the test on a spawn error.
 RunResult RunProgram(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& env = {});
+
+/// Run \a body in a forked child whose standard output and standard error
+/// are captured; the child exits with 0 if \a body returns. For code that
+/// ends the process (die, the usage routines).
+RunResult RunInChild(const std::function<void()>& body);
 
 /// A child left running: its pid and the read ends of its output pipes.
 struct Spawned {

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# A short tour: build and install the programs into build-demo/prefix, start
+# a private MariaDB server, and run check_dbquery and check_sysinfo the way a
+# monitoring system would, showing each command, its status line and its
+# exit code. The server is stopped again however the script ends.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+ROOT=$(pwd -P)
+BUILD="$ROOT/build-demo"
+PREFIX="$BUILD/prefix"
+
+section() {
+  echo
+  echo "== $*"
+}
+
+section "Dependencies"
+bash "$ROOT/scripts/install_deps.sh"
+
+section "Building and installing into $PREFIX"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_INSTALL_PREFIX="$PREFIX" -DKIVREL_TESTS=OFF >"$BUILD.log" 2>&1 ||
+  { cat "$BUILD.log"; exit 1; }
+cmake --build "$BUILD" -j2 >>"$BUILD.log" 2>&1 || { cat "$BUILD.log"; exit 1; }
+cmake --install "$BUILD" >>"$BUILD.log" 2>&1 || { cat "$BUILD.log"; exit 1; }
+rm -f "$BUILD.log"
+BIN="$PREFIX/libexec/kivrel-plugins"
+[[ -x "$BIN/check_dbquery" ]] || BIN=$(dirname "$(find "$PREFIX" -name check_dbquery -type f | head -n1)")
+
+section "Starting a private MariaDB server"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-demo.XXXXXX")
+cleanup() {
+  bash "$ROOT/scripts/test_server.sh" stop "$WORK/server" >/dev/null 2>&1 || true
+  rm -rf -- "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+bash "$ROOT/scripts/test_server.sh" start "$WORK/server"
+while IFS='=' read -r key value; do
+  case "$key" in
+    HOST) DB_HOST=$value ;;
+    PORT) DB_PORT=$value ;;
+    SOCKET) DB_SOCKET=$value ;;
+    USER) DB_USER=$value ;;
+    PASSWORD) DB_PASS=$value ;;
+    DATABASE) DB_NAME=$value ;;
+  esac
+done <"$WORK/server/server.env"
+
+mismatches=0
+# show EXPECTED_EXIT [VAR=value...] PROGRAM ARG...: print the command, run it,
+# print what it wrote and its exit code.
+show() {
+  local expected=$1
+  shift
+  local -a envs=()
+  while [[ "$1" == *=* && "$1" != -* ]]; do
+    envs+=("$1")
+    shift
+  done
+  local prog=$1
+  shift
+  echo
+  printf '$'
+  local word
+  for word in "${envs[@]}" "$(basename "$prog")" "$@"; do
+    printf ' %q' "$word"
+  done
+  echo
+  local rc=0 out
+  out=$(env "${envs[@]}" "$prog" "$@" 2>&1) || rc=$?
+  # check_sysinfo prints its item without a line end.
+  printf '%s\n' "$out"
+  if ((rc == expected)); then
+    echo "-> exit code $rc"
+  else
+    echo "-> exit code $rc (expected $expected)"
+    mismatches=$((mismatches + 1))
+  fi
+}
+
+DBQ="$BIN/check_dbquery"
+conn=(-H "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p "$DB_PASS" -d "$DB_NAME")
+
+section "check_dbquery: the value 15 against different thresholds"
+show 0 "$DBQ" "${conn[@]}" -q 'SELECT 15' -w 20 -c 30
+show 1 "$DBQ" "${conn[@]}" -q 'SELECT 15' -w 10 -c 20
+show 2 "$DBQ" "${conn[@]}" -q 'SELECT 15' -w 5 -c 10
+
+section "check_dbquery: counting rows of a table"
+show 0 "$DBQ" "${conn[@]}" -q 'SELECT COUNT(*) FROM samples' -w 10 -c 20
+
+section "check_dbquery: over the unix socket; the largest num, 25, lies above the warning range"
+show 1 "$DBQ" -s "$DB_SOCKET" -u "$DB_USER" -p "$DB_PASS" -d "$DB_NAME" \
+  -q 'SELECT MAX(num) FROM samples' -w 20 -c 30
+
+section "check_dbquery: connection settings from an INI file (--extra-opts)"
+cat >"$WORK/plugins.ini" <<INI
+# options for check_dbquery, one per line
+[check_dbquery]
+hostname = $DB_HOST
+port = $DB_PORT
+username = $DB_USER
+password = $DB_PASS
+database = $DB_NAME
+INI
+cat "$WORK/plugins.ini"
+show 0 "$DBQ" --extra-opts="@$WORK/plugins.ini" -q 'SELECT 15' -w 20 -c 30
+
+section "check_dbquery: failures"
+show 2 "$DBQ" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p wrong-password -q 'SELECT 1'
+show 1 "$DBQ" "${conn[@]}" -q 'SELECT id FROM empty_table'
+show 2 "$DBQ" "${conn[@]}" -q 'SELECT word FROM samples WHERE id = 1'
+
+section "check_dbquery: in German"
+show 1 LC_ALL=de_DE.UTF-8 "$DBQ" "${conn[@]}" -q 'SELECT 15' -w 10 -c 20
+
+section "check_sysinfo"
+show 0 "$BIN/check_sysinfo" -t sys -c os
+show 0 "$BIN/check_sysinfo" -t sys -c hostname
+
+section "Stopping the server"
+cleanup
+trap - EXIT
+echo "done"
+if ((mismatches > 0)); then
+  echo "demo.sh: $mismatches command(s) ended with an unexpected exit code" >&2
+  exit 1
+fi
