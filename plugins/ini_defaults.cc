@@ -107,21 +107,26 @@ parsed_line parse_line(span raw) {
 	return out;
 }
 
-[[noreturn]] void die_unknown(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The message of the fatal exit stays reachable from here, so that a leak
+// checker at process exit does not report it.
+char *fatal_message;
 
-// One status line: the formatted (already translated) message and a line end.
-void die_unknown(const char *fmt, ...) {
+const char *format_message(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The formatted (already translated) message in a heap block, or the format
+// itself when memory runs out.
+const char *format_message(const char *fmt, ...) {
 	va_list ap;
 	va_start(ap, fmt);
 	int size = vsnprintf(nullptr, 0, fmt, ap);
 	va_end(ap);
-	char *msg = size >= 0 ? static_cast<char *>(malloc(static_cast<size_t>(size) + 1)) : nullptr;
-	if (!msg)
-		die(STATE_UNKNOWN, "%s\n", fmt);
+	fatal_message = size >= 0 ? static_cast<char *>(malloc(static_cast<size_t>(size) + 1)) : nullptr;
+	if (!fatal_message)
+		return fmt;
 	va_start(ap, fmt);
-	vsnprintf(msg, static_cast<size_t>(size) + 1, fmt, ap);
+	vsnprintf(fatal_message, static_cast<size_t>(size) + 1, fmt, ap);
 	va_end(ap);
-	die(STATE_UNKNOWN, "%s\n", msg);
+	return fatal_message;
 }
 
 // Read a whole file into a malloc'ed buffer. Returns 0 or an errno value.
@@ -249,12 +254,6 @@ int kr_ini_parse(const char *text, size_t len, const char *section,
 kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	const char *value = opt_value ? opt_value : "";
 	const char *at = strchr(value, '@');
-	size_t section_len = at ? static_cast<size_t>(at - value) : strlen(value);
-
-	char *section = section_len > 0 ? strndup(value, section_len)
-	                                : strdup(plugin_name ? plugin_name : "");
-	if (!section)
-		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));
 
 	const char *file = at && at[1] ? at + 1 : nullptr;
 	if (!file) {
@@ -265,23 +264,35 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	char *text = nullptr;
 	size_t len = 0;
 	int err = read_file(file, &text, &len);
-	if (err)
-		die_unknown(_("Cannot read extra options file %s: %s"), file, strerror(err));
+	if (err) {
+		die(STATE_UNKNOWN, "%s\n",
+		    format_message(_("Cannot read extra options file %s: %s"), file, strerror(err)));
+	}
 
+	size_t section_len = at ? static_cast<size_t>(at - value) : strlen(value);
+	char *section = section_len > 0 ? strndup(value, section_len)
+	                                : strdup(plugin_name ? plugin_name : "");
 	kr_arg_list *list = nullptr;
 	int error_line = 0;
-	int rc = kr_ini_parse(text, len, section, &list, &error_line);
+	int rc = section ? kr_ini_parse(text, len, section, &list, &error_line) : KR_INI_NO_MEMORY;
 	free(text);
+
+	const char *msg = nullptr;
 	switch (rc) {
 	case KR_INI_OK:
 		break;
 	case KR_INI_NO_SECTION:
-		die_unknown(_("Section [%s] not found in extra options file %s"), section, file);
+		msg = format_message(_("Section [%s] not found in extra options file %s"), section, file);
+		break;
 	case KR_INI_MALFORMED:
-		die_unknown(_("Malformed line %d in extra options file %s"), error_line, file);
+		msg = format_message(_("Malformed line %d in extra options file %s"), error_line, file);
+		break;
 	default:
+		free(section);
 		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));
 	}
 	free(section);
+	if (msg)
+		die(STATE_UNKNOWN, "%s\n", msg);
 	return list;
 }

@@ -19,12 +19,14 @@ section "Dependencies"
 bash "$ROOT/scripts/install_deps.sh"
 
 section "Building and installing into $PREFIX"
+mkdir -p "$BUILD"
+LOG="$BUILD/demo-build.log"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_INSTALL_PREFIX="$PREFIX" -DKIVREL_TESTS=OFF >"$BUILD.log" 2>&1 ||
-  { cat "$BUILD.log"; exit 1; }
-cmake --build "$BUILD" -j2 >>"$BUILD.log" 2>&1 || { cat "$BUILD.log"; exit 1; }
-cmake --install "$BUILD" >>"$BUILD.log" 2>&1 || { cat "$BUILD.log"; exit 1; }
-rm -f "$BUILD.log"
+  -DCMAKE_INSTALL_PREFIX="$PREFIX" -DKIVREL_TESTS=OFF >"$LOG" 2>&1 ||
+  { cat "$LOG"; exit 1; }
+cmake --build "$BUILD" -j2 >>"$LOG" 2>&1 || { cat "$LOG"; exit 1; }
+cmake --install "$BUILD" >>"$LOG" 2>&1 || { cat "$LOG"; exit 1; }
+rm -f "$LOG"
 BIN="$PREFIX/libexec/kivrel-plugins"
 [[ -x "$BIN/check_dbquery" ]] || BIN=$(dirname "$(find "$PREFIX" -name check_dbquery -type f | head -n1)")
 

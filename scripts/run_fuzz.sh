@@ -26,6 +26,17 @@ trap 'exit 130' INT TERM
 mkdir -p "$work/corpus" "$build/artifacts"
 cp "$root/fuzz/corpus/ini_defaults/"* "$work/corpus/"
 
-"$build/fuzz/ini_defaults_fuzz" \
+# libFuzzer reports every new coverage point; keep that in a log and show
+# its end, or all of it when the run failed.
+log="$build/fuzz.log"
+if "$build/fuzz/ini_defaults_fuzz" \
 	-max_total_time="$seconds" -timeout=10 -max_len=4096 -print_final_stats=1 \
-	-artifact_prefix="$build/artifacts/" "$work/corpus"
+	-artifact_prefix="$build/artifacts/" "$work/corpus" >"$log" 2>&1; then
+	tail -n 15 "$log"
+	echo "ini_defaults_fuzz: no finding in $seconds s"
+else
+	rc=$?
+	cat "$log"
+	echo "ini_defaults_fuzz: FAILED (exit $rc); inputs in $build/artifacts/" >&2
+	exit "$rc"
+fi

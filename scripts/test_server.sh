@@ -107,16 +107,27 @@ stop_server() {
   pid=$(recorded_pid)
   socket=$(read_env_value SOCKET)
   [[ -n "$socket" ]] || socket=${SOCKET:-}
-  if [[ -n "$pid" ]] && is_our_server "$pid"; then
-    # An orderly shutdown over our own socket first; signals only as a fallback.
-    if [[ -n "$socket" && -S "$socket" ]]; then
-      "$ADMIN" --no-defaults --socket="$socket" --user="$ADMIN_USER" \
-        --connect-timeout=5 shutdown >/dev/null 2>&1 || true
+  if [[ -z "$socket" ]]; then
+    # A start that failed before writing server.env: the socket is where
+    # choose_socket put it.
+    if [[ -f "$(socket_dir_note)" ]]; then
+      socket="$(cat "$(socket_dir_note)")/mysqld.sock"
+    else
+      socket="$DIR/mysqld.sock"
     fi
-    if ! wait_gone "$pid" "$STOP_TIMEOUT"; then
-      echo "test_server.sh: server $pid did not shut down; sending TERM" >&2
+  fi
+  if [[ -n "$pid" ]] && is_our_server "$pid"; then
+    # An orderly shutdown over our own socket first; signals only as a
+    # fallback (mariadbd also shuts down cleanly on TERM).
+    local asked=0
+    if [[ -S "$socket" ]] && "$ADMIN" --no-defaults --socket="$socket" \
+      --user="$ADMIN_USER" --connect-timeout=5 shutdown >/dev/null 2>&1; then
+      asked=1
+    fi
+    if ((asked == 0)) || ! wait_gone "$pid" "$STOP_TIMEOUT"; then
+      ((asked == 0)) || echo "test_server.sh: server $pid did not shut down; sending TERM" >&2
       kill -TERM "$pid" 2>/dev/null || true
-      if ! wait_gone "$pid" 30; then
+      if ! wait_gone "$pid" "$STOP_TIMEOUT"; then
         echo "test_server.sh: server $pid ignores TERM; sending KILL" >&2
         kill -KILL "$pid" 2>/dev/null || true
         wait_gone "$pid" 10 || die "cannot stop server $pid"

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "argmerge.h"
+#include "ini_defaults.h"
 #include "common.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
