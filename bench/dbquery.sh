@@ -60,18 +60,9 @@ else
   ENV_FILE="$WORK/server/server.env"
 fi
 
-while IFS='=' read -r key value; do
-  case "$key" in
-    HOST) DB_HOST=$value ;;
-    PORT) DB_PORT=$value ;;
-    USER) DB_USER=$value ;;
-    PASSWORD) DB_PASS=$value ;;
-    DATABASE) DB_NAME=$value ;;
-  esac
-done <"$ENV_FILE"
-for v in DB_HOST DB_PORT DB_USER DB_PASS DB_NAME; do
-  [[ -n "${!v:-}" ]] || { echo "bench/dbquery.sh: $ENV_FILE lacks ${v#DB_}" >&2; exit 1; }
-done
+# shellcheck source=SCRIPTDIR/../scripts/server_env.sh
+source "$ROOT/scripts/server_env.sh"
+load_server_env "$ENV_FILE"
 
 QUERY='SELECT COUNT(*) FROM samples'
 # The check must answer OK here; a failing check would time its error path.

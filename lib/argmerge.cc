@@ -10,8 +10,8 @@
 
 namespace {
 
-const char extra_opts[] = "--extra-opts";
-const size_t extra_opts_len = sizeof(extra_opts) - 1;
+const char option_name[] = "--extra-opts";
+const size_t option_len = sizeof(option_name) - 1;
 
 // Close the gap of \a count entries at \a pos; the terminating null moves
 // down with the rest so the vector stays null-terminated.
@@ -42,11 +42,11 @@ char **kr_argmerge(int *argc, char **argv, const char *plugin_name) {
 	while (i < *argc) {
 		char *value;
 		int removed;
-		if (strncmp(argv[i], extra_opts, extra_opts_len) == 0 &&
-		    argv[i][extra_opts_len] == '=') {
-			value = argv[i] + extra_opts_len + 1;
+		if (strncmp(argv[i], option_name, option_len) == 0 &&
+		    argv[i][option_len] == '=') {
+			value = argv[i] + option_len + 1;
 			removed = 1;
-		} else if (strcmp(argv[i], extra_opts) == 0) {
+		} else if (strcmp(argv[i], option_name) == 0) {
 			if (i + 1 < *argc && !is_option2(argv[i + 1])) {
 				value = argv[i + 1];
 				removed = 2;

@@ -39,16 +39,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 bash "$ROOT/scripts/test_server.sh" start "$WORK/server"
-while IFS='=' read -r key value; do
-  case "$key" in
-    HOST) DB_HOST=$value ;;
-    PORT) DB_PORT=$value ;;
-    SOCKET) DB_SOCKET=$value ;;
-    USER) DB_USER=$value ;;
-    PASSWORD) DB_PASS=$value ;;
-    DATABASE) DB_NAME=$value ;;
-  esac
-done <"$WORK/server/server.env"
+# shellcheck source=SCRIPTDIR/server_env.sh
+source "$ROOT/scripts/server_env.sh"
+load_server_env "$WORK/server/server.env"
 
 mismatches=0
 # show EXPECTED_EXIT [VAR=value...] PROGRAM ARG...: print the command, run it,
