@@ -3,6 +3,7 @@
 # load_server_env FILE sets DB_HOST, DB_PORT, DB_SOCKET, DB_USER, DB_PASS and
 # DB_NAME from the KEY=VALUE lines that test_server.sh writes, and fails when
 # one of them is missing.
+# shellcheck disable=SC2034  # the settings are for the sourcing script
 load_server_env() {
   local file=$1 key value v
   while IFS='=' read -r key value; do
