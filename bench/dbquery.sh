@@ -44,25 +44,15 @@ fi
 mkdir -p "$BUILD"
 JSON=${BENCH_JSON:-$BUILD/dbquery.json}
 
+# shellcheck source=SCRIPTDIR/../scripts/private_server.sh
+source "$ROOT/scripts/private_server.sh"
 if (($# == 1)); then
-  ENV_FILE=$1
-  [[ -r "$ENV_FILE" ]] || { echo "bench/dbquery.sh: cannot read $ENV_FILE" >&2; exit 1; }
+  [[ -r "$1" ]] || { echo "bench/dbquery.sh: cannot read $1" >&2; exit 1; }
+  load_server_env "$1"
 else
-  WORK=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-bench.XXXXXX")
-  cleanup() {
-    bash "$ROOT/scripts/test_server.sh" stop "$WORK/server" >/dev/null 2>&1 || true
-    rm -rf -- "$WORK"
-  }
-  trap cleanup EXIT
-  trap 'exit 130' INT TERM
   echo "== Starting a private server"
-  bash "$ROOT/scripts/test_server.sh" start "$WORK/server"
-  ENV_FILE="$WORK/server/server.env"
+  start_private_server
 fi
-
-# shellcheck source=SCRIPTDIR/../scripts/server_env.sh
-source "$ROOT/scripts/server_env.sh"
-load_server_env "$ENV_FILE"
 
 QUERY='SELECT COUNT(*) FROM samples'
 # The check must answer OK here; a failing check would time its error path.

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,28 +104,6 @@ parsed_line parse_line(span raw) {
 	}
 	out.kind = line_kind::entry;
 	return out;
-}
-
-// The message of the fatal exit stays reachable from here, so that a leak
-// checker at process exit does not report it.
-char *fatal_message;
-
-const char *format_message(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// The formatted (already translated) message in a heap block, or the format
-// itself when memory runs out.
-const char *format_message(const char *fmt, ...) {
-	va_list ap;
-	va_start(ap, fmt);
-	int size = vsnprintf(nullptr, 0, fmt, ap);
-	va_end(ap);
-	fatal_message = size >= 0 ? static_cast<char *>(malloc(static_cast<size_t>(size) + 1)) : nullptr;
-	if (!fatal_message)
-		return fmt;
-	va_start(ap, fmt);
-	vsnprintf(fatal_message, static_cast<size_t>(size) + 1, fmt, ap);
-	va_end(ap);
-	return fatal_message;
 }
 
 // Read a whole file into a malloc'ed buffer. Returns 0 or an errno value.
@@ -265,8 +242,8 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	size_t len = 0;
 	int err = read_file(file, &text, &len);
 	if (err) {
-		die(STATE_UNKNOWN, "%s\n",
-		    format_message(_("Cannot read extra options file %s: %s"), file, strerror(err)));
+		printf(_("Cannot read extra options file %s: %s"), file, strerror(err));
+		die(STATE_UNKNOWN, "\n");
 	}
 
 	size_t section_len = at ? static_cast<size_t>(at - value) : strlen(value);
@@ -277,22 +254,16 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	int rc = section ? kr_ini_parse(text, len, section, &list, &error_line) : KR_INI_NO_MEMORY;
 	free(text);
 
-	const char *msg = nullptr;
-	switch (rc) {
-	case KR_INI_OK:
-		break;
-	case KR_INI_NO_SECTION:
-		msg = format_message(_("Section [%s] not found in extra options file %s"), section, file);
-		break;
-	case KR_INI_MALFORMED:
-		msg = format_message(_("Malformed line %d in extra options file %s"), error_line, file);
-		break;
-	default:
-		free(section);
-		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));
-	}
+	// The message goes out before the section copy is released; die then
+	// ends the line and the run.
+	if (rc == KR_INI_NO_SECTION)
+		printf(_("Section [%s] not found in extra options file %s"), section, file);
+	else if (rc == KR_INI_MALFORMED)
+		printf(_("Malformed line %d in extra options file %s"), error_line, file);
 	free(section);
-	if (msg)
-		die(STATE_UNKNOWN, "%s\n", msg);
+	if (rc == KR_INI_NO_MEMORY)
+		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));
+	if (rc != KR_INI_OK)
+		die(STATE_UNKNOWN, "\n");
 	return list;
 }

@@ -31,17 +31,10 @@ BIN="$PREFIX/libexec/kivrel-plugins"
 [[ -x "$BIN/check_dbquery" ]] || BIN=$(dirname "$(find "$PREFIX" -name check_dbquery -type f | head -n1)")
 
 section "Starting a private MariaDB server"
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-demo.XXXXXX")
-cleanup() {
-  bash "$ROOT/scripts/test_server.sh" stop "$WORK/server" >/dev/null 2>&1 || true
-  rm -rf -- "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-bash "$ROOT/scripts/test_server.sh" start "$WORK/server"
-# shellcheck source=SCRIPTDIR/server_env.sh
-source "$ROOT/scripts/server_env.sh"
-load_server_env "$WORK/server/server.env"
+# shellcheck source=SCRIPTDIR/private_server.sh
+source "$ROOT/scripts/private_server.sh"
+start_private_server
+WORK=$PRIVATE_WORK
 
 mismatches=0
 # show EXPECTED_EXIT [VAR=value...] PROGRAM ARG...: print the command, run it,
@@ -116,8 +109,7 @@ show 0 "$BIN/check_sysinfo" -t sys -c os
 show 0 "$BIN/check_sysinfo" -t sys -c hostname
 
 section "Stopping the server"
-cleanup
-trap - EXIT
+stop_private_server
 echo "done"
 if ((mismatches > 0)); then
   echo "demo.sh: $mismatches command(s) ended with an unexpected exit code" >&2
