@@ -3,27 +3,24 @@
 // ranges.
 #include <getopt.h>
 #include <mysql.h>
-#include <errmsg.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "argmerge.h"
 #include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 
 const char *progname = "check_dbquery";
 
-static char *db_host = nullptr;
-static char *db_socket = nullptr;
-static char *db_user = nullptr;
-static char *db_pass = nullptr;
-static char *db = nullptr;
-static char *opt_file = nullptr;
-static char *opt_group = nullptr;
-static unsigned int db_port = MYSQL_PORT;
+// Where and how to connect: db_host, db_user, db_pass, db, db_port,
+// db_socket, opt_file and opt_group.
+static db_settings conn = db_settings_default();
 static char *sql_query = nullptr;
 static int verbose = 0;
 static thresholds *my_thresholds = nullptr;
@@ -31,21 +28,6 @@ static thresholds *my_thresholds = nullptr;
 static int process_arguments(int argc, char **argv);
 static int validate_arguments(void);
 static void print_help(void);
-
-// Client errors that say the check could not even try the server; the rest
-// (refused, denied, gone away) mean the server is in trouble.
-static int connect_failure_state(unsigned int err) {
-	switch (err) {
-	case CR_UNKNOWN_HOST:
-	case CR_VERSION_ERROR:
-	case CR_OUT_OF_MEMORY:
-	case CR_IPSOCK_ERROR:
-	case CR_SOCKET_CREATE_ERROR:
-		return STATE_WARNING;
-	default:
-		return STATE_CRITICAL;
-	}
-}
 
 static const char *state_word(int state) {
 	switch (state) {
@@ -58,35 +40,23 @@ static const char *state_word(int state) {
 	}
 }
 
-// The client's error text, copied so it outlives the connection.
-static char *copy_error(MYSQL *mysql) {
-	char *error = nullptr;
-	xasprintf(&error, "%s", mysql_error(mysql));
-	return error;
-}
-
 // Connect, run the query and return a private copy of the first field of the
 // first row (null for SQL NULL). Every failure ends the run.
 static char *fetch_first_field(MYSQL *mysql) {
-	mysql_init(mysql);
-	if (opt_file)
-		mysql_options(mysql, MYSQL_READ_DEFAULT_FILE, opt_file);
-	mysql_options(mysql, MYSQL_READ_DEFAULT_GROUP, opt_group ? opt_group : "client");
-
-	if (!mysql_real_connect(mysql, db_host, db_user, db_pass, db, db_port, db_socket, 0)) {
-		int state = connect_failure_state(mysql_errno(mysql));
+	if (!db_connect(mysql, &conn)) {
+		int state = db_connect_failure_state(mysql_errno(mysql));
 		die(state, "QUERY %s: %s\n", state_word(state), mysql_error(mysql));
 	}
 
 	if (mysql_query(mysql, sql_query) != 0) {
-		char *error = copy_error(mysql);
+		char *error = db_error_copy(mysql);
 		mysql_close(mysql);
 		die(STATE_CRITICAL, "QUERY %s: %s - %s\n", _("CRITICAL"), _("Error with query"), error);
 	}
 
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res) {
-		char *error = copy_error(mysql);
+		char *error = db_error_copy(mysql);
 		mysql_close(mysql);
 		die(STATE_CRITICAL, "QUERY %s: Error with store_result - %s\n", _("CRITICAL"), error);
 	}
@@ -98,29 +68,32 @@ static char *fetch_first_field(MYSQL *mysql) {
 
 	MYSQL_ROW row = mysql_fetch_row(res);
 	if (!row) {
-		char *error = copy_error(mysql);
+		char *error = db_error_copy(mysql);
 		mysql_free_result(res);
 		mysql_close(mysql);
 		die(STATE_CRITICAL, "QUERY %s: Fetch row error - %s\n", _("CRITICAL"), error);
 	}
 
 	char *field = nullptr;
-	if (row[0])
+	unsigned long *lengths = mysql_fetch_lengths(res);
+	if (row[0] && lengths && memchr(row[0], '\0', lengths[0])) {
+		// A C string would end at the NUL and pass its start as the
+		// number; show every byte instead, the NULs as \0, and let the
+		// numeric test reject it.
+		std::string shown;
+		for (unsigned long i = 0; i < lengths[0]; i++)
+			shown += row[0][i] ? std::string(1, row[0][i]) : std::string("\\0");
+		xasprintf(&field, "%s", shown.c_str());
+	} else if (row[0]) {
 		xasprintf(&field, "%s", row[0]);
+	}
 	mysql_free_result(res);
 	mysql_close(mysql);
 	return field;
 }
 
 int main(int argc, char **argv) {
-	setlocale(LC_ALL, "");
-	// Numbers from the server, in the status line and in performance data
-	// always use the dot, whatever the operator's locale.
-	setlocale(LC_NUMERIC, "C");
-	bindtextdomain(PACKAGE, LOCALEDIR);
-	textdomain(PACKAGE);
-
-	argv = kr_argmerge(&argc, argv, progname);
+	argv = db_plugin_start(&argc, argv, progname);
 	if (process_arguments(argc, argv) == ERROR)
 		usage4(_("Could not parse arguments"));
 
@@ -146,110 +119,52 @@ int main(int argc, char **argv) {
 	printf(_("'%s' returned %f | %s"), sql_query, value, perf);
 	printf("\n");
 
-	// A status line that did not reach the reader must not pass as a result.
-	if (fflush(stdout) != 0 || ferror(stdout))
-		return STATE_UNKNOWN;
-	return status;
+	return db_plugin_finish(status);
 }
 
 static const char short_options[] = "hvVP:p:u:d:H:s:q:w:c:f:g:";
 static const struct option longopts[] = {
-	{"hostname", required_argument, nullptr, 'H'},
-	{"socket", required_argument, nullptr, 's'},
-	{"database", required_argument, nullptr, 'd'},
-	{"username", required_argument, nullptr, 'u'},
-	{"password", required_argument, nullptr, 'p'},
-	{"file", required_argument, nullptr, 'f'},
-	{"group", required_argument, nullptr, 'g'},
-	{"port", required_argument, nullptr, 'P'},
-	{"verbose", no_argument, nullptr, 'v'},
-	{"version", no_argument, nullptr, 'V'},
-	{"help", no_argument, nullptr, 'h'},
+	DB_CONNECTION_LONGOPTS,
+	DB_STANDARD_LONGOPTS,
 	{"query", required_argument, nullptr, 'q'},
 	{"warning", required_argument, nullptr, 'w'},
 	{"critical", required_argument, nullptr, 'c'},
 	{nullptr, 0, nullptr, 0},
 };
 
-static int process_arguments(int argc, char **argv) {
-	char *warning = nullptr;
-	char *critical = nullptr;
+// The range texts of the last -w and -c, until the thresholds are built.
+static char *warning = nullptr;
+static char *critical = nullptr;
 
-	if (argc < 1)
-		return ERROR;
-
-	int c;
-	int option = 0;
-	while ((c = getopt_long(argc, argv, short_options, longopts, &option)) != -1) {
-		switch (c) {
-		case 'H':
-			if (!is_host(optarg))
-				usage2(_("Invalid hostname/address"), optarg);
-			db_host = optarg;
-			break;
-		case 's':
-			db_socket = optarg;
-			break;
-		case 'd':
-			db = optarg;
-			break;
-		case 'u':
-			db_user = optarg;
-			break;
-		case 'p':
-			xasprintf(&db_pass, "%s", optarg);
-			// Hide the password from the process table.
-			memset(optarg, 'X', strlen(optarg));
-			break;
-		case 'f':
-			opt_file = optarg;
-			break;
-		case 'g':
-			opt_group = optarg;
-			break;
-		case 'P':
-			db_port = static_cast<unsigned int>(atoi(optarg));
-			break;
-		case 'v':
-			verbose++;
-			break;
-		case 'V':
-			print_revision(progname, NP_VERSION);
-			exit(STATE_OK);
-		case 'h':
-			print_help();
-			exit(STATE_OK);
-		case 'q':
-			xasprintf(&sql_query, "%s", optarg);
-			break;
-		case 'w':
-			warning = optarg;
-			break;
-		case 'c':
-			critical = optarg;
-			break;
-		default:  // '?': the parser has explained on standard error
-			usage5();
-		}
+static void apply_option(int c, char *arg) {
+	switch (c) {
+	case 'v':
+		verbose++;
+		break;
+	case 'q':
+		xasprintf(&sql_query, "%s", arg);
+		break;
+	case 'w':
+		warning = arg;
+		break;
+	case 'c':
+		critical = arg;
+		break;
 	}
-
-	set_thresholds(&my_thresholds, warning, critical);
-	return validate_arguments();
 }
 
-static char *empty_text(void) {
-	return static_cast<char *>(calloc(1, 1));
+static int process_arguments(int argc, char **argv) {
+	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
+	if (parsed == ERROR)
+		return ERROR;
+	set_thresholds(&my_thresholds, warning, critical);
+	return validate_arguments();
 }
 
 static int validate_arguments(void) {
 	if (!sql_query)
 		usage("Must specify a SQL query to run");
-	if (!db_user)
-		db_user = empty_text();
-	if (!db_host)
-		db_host = empty_text();
-	if (!db)
-		db = empty_text();
+	db_settings_complete(&conn);
 	return OK;
 }
 
@@ -260,53 +175,28 @@ void print_usage(void) {
 }
 
 static void print_help(void) {
-	char *myport = nullptr;
-	xasprintf(&myport, "%d", MYSQL_PORT);
-
-	print_revision(progname, NP_VERSION);
-	printf(_("Copyright (c) 2026 The kivrel-plugins developers\n"
-	         "This program is free software and comes with no warranty.\n"));
-	printf("\n");
+	db_help_banner(progname);
 	printf("%s\n", _("This program checks a query result against threshold levels"));
 	printf("\n\n");
 	print_usage();
-	printf(_("\nOptions:\n -h, --help\n    Print detailed help screen\n"
-	         " -V, --version\n    Print version information\n"));
-	printf(_(" --extra-opts=[section][@file]\n"
-	         "    Read options from an ini file. See\n"
-	         "    https://www.kivrel-plugins.org/doc/extra-opts.html\n"
-	         "    for usage and examples.\n"));
+	db_help_standard_options();
 	printf(" -q, --query=STRING\n");
 	printf("    %s\n", _("SQL query to run. Only first column in first row will be read"));
 	printf(_(" -w, --warning=RANGE\n"
 	         "    Warning range (format: start:end). Alert if outside this range\n"
 	         " -c, --critical=RANGE\n    Critical range\n"));
-	printf(_(" -H, --hostname=ADDRESS\n"
-	         "    Host name, IP Address, or unix socket (must be an absolute path)\n"
-	         " -%c, --port=INTEGER\n    Port number (default: %s)\n"),
-	       'P', myport);
+	db_help_host_port();
 	printf(" %s\n", "-s, --socket=STRING");
 	printf("    %s\n", _("Use the specified socket (has no effect if -H is used)"));
 	printf(" -d, --database=STRING\n");
 	printf("    %s\n", _("Database to check"));
-	printf(" %s\n", "-f, --file=STRING");
-	printf("    %s\n", _("Read from the specified client options file"));
-	printf(" %s\n", "-g, --group=STRING");
-	printf("    %s\n", _("Use a client options group"));
+	db_help_option_files();
 	printf(" -u, --username=STRING\n");
 	printf("    %s\n", _("Username to login with"));
-	printf(" -p, --password=STRING\n");
-	printf("    %s\n", _("Password to login with"));
-	printf("    ==> %s <==\n", _("IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!!"));
-	printf("    %s\n", _("Your clear-text password could be visible as a process table entry"));
+	db_help_password(_("Password to login with"));
 	printf("\n");
 	printf(" %s\n", _("A query is required. The result from the query should be numeric."));
 	printf(" %s\n", _("For extra security, create a user with minimal access."));
 	printf("\n");
-	printf("%s\n", _("Notes:"));
-	printf(" %s\n", _("You must specify -p with an empty string to force an empty password,"));
-	printf(" %s\n", _("overriding any my.cnf settings."));
-	printf(_("\nSend email to help@kivrel-plugins.org if you have questions regarding use\n"
-	         "of this software. To submit patches or suggest improvements, send email to\n"
-	         "devel@kivrel-plugins.org\n\n"));
+	db_help_footer();
 }

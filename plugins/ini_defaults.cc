@@ -2,6 +2,7 @@
 #include "ini_defaults.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -106,12 +107,28 @@ parsed_line parse_line(span raw) {
 	return out;
 }
 
-// Read a whole file into a malloc'ed buffer. Returns 0 or an errno value.
+// read_file's answer for a file that is not a regular one.
+const int not_regular_file = -1;
+
+// Read a whole regular file into a malloc'ed buffer. Returns 0, an errno
+// value, or not_regular_file.
 int read_file(const char *path, char **data, size_t *len) {
 	// O_NONBLOCK keeps a FIFO without a writer from blocking the open.
 	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
 		return errno;
+	// Only a regular file: a FIFO or a device could block the check
+	// forever, before it has even hidden the password on its command line.
+	struct stat st;
+	if (fstat(fd, &st) != 0) {
+		int err = errno;
+		close(fd);
+		return err;
+	}
+	if (!S_ISREG(st.st_mode)) {
+		close(fd);
+		return S_ISDIR(st.st_mode) ? EISDIR : not_regular_file;
+	}
 	int flags = fcntl(fd, F_GETFL);
 	if (flags != -1)
 		fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -242,7 +259,8 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	size_t len = 0;
 	int err = read_file(file, &text, &len);
 	if (err) {
-		printf(_("Cannot read extra options file %s: %s"), file, strerror(err));
+		printf(_("Cannot read extra options file %s: %s"), file,
+		       err == not_regular_file ? _("Not a regular file") : strerror(err));
 		die(STATE_UNKNOWN, "\n");
 	}
 

@@ -111,6 +111,8 @@ TEST_F(CheckDbquery, QueryFailures) {
       {"SELECT word FROM samples WHERE id = 5", 2, "QUERY CRITICAL: Is not a numeric - '12abc'\n"},
       {"SELECT maybe FROM samples WHERE id = 2", 2, "QUERY CRITICAL: Is not a numeric - 'NULL'\n"},
       {"SELECT ''", 2, "QUERY CRITICAL: Is not a numeric - ''\n"},
+      // A NUL byte ends no number: the whole field is shown and rejected.
+      {"SELECT concat('5', char(0), 'x')", 2, "QUERY CRITICAL: Is not a numeric - '5\\0x'\n"},
       {"UPDATE scratch SET num = num + 1 WHERE id = 1", 2,
        "QUERY CRITICAL: Error with store_result - \n"},
       {"SELEKT 1", 2,
@@ -148,11 +150,6 @@ TEST_F(CheckDbquery, ConnectFailures) {
   EXPECT_EQ(refused.exit_code, 2);
   EXPECT_TRUE(StartsWith(refused.out, "QUERY CRITICAL: Can't connect to server on '127.0.0.1' ("))
       << refused.out;
-
-  // A port that is not a number reads up to its first non-digit.
-  RunResult partial =
-      Run({CHECK_DBQUERY_PATH, "-H", "127.0.0.1", "-P", port + "x", "-q", "SELECT 1"});
-  EXPECT_EQ(partial.out, refused.out);
 
   // A name under .invalid never resolves (client error 2005): a warning.
   RunResult unknown =
@@ -292,6 +289,11 @@ TEST_F(CheckDbquery, CommandLineErrors) {
       {{"-q"}, kUsage, "check_dbquery: option requires an argument -- 'q'\n"},
       {{"--ver"}, kUsage,
        "check_dbquery: option '--ver' is ambiguous; possibilities: '--verbose' '--version'\n"},
+      // A mistyped port must not quietly check another one.
+      {{"-q", "SELECT 1", "-P", "33o6"},
+       std::string("check_dbquery: Invalid port number - 33o6\n") + kUsage, ""},
+      {{"-q", "SELECT 1", "--port=65536"},
+       std::string("check_dbquery: Invalid port number - 65536\n") + kUsage, ""},
       // Ranges are read after the whole line, so they are reported first.
       {{"-w", "20:10"}, "Range format incorrect\n", ""},
   };

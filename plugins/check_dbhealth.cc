@@ -1,0 +1,337 @@
+// check_dbhealth: connect to a MySQL server, report its one-line statistics
+// with fifteen global status variables as performance data, and with -S
+// check that it replicates, and how far behind it is.
+#include <getopt.h>
+#include <mysql.h>
+#include <errmsg.h>
+#include <mysqld_error.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "argmerge.h"
+#include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
+#include "kitcore.h"
+#include "plugin_routines.h"
+#include "replica_status.h"
+
+const char *progname = "check_dbhealth";
+
+// Where and how to connect: db_host, db_user, db_pass, db, db_port,
+// db_socket, opt_file, opt_group, and TLS: ssl, cert, key, ca_cert, ca_dir
+// and ciphers.
+static db_settings conn = db_settings_default();
+static int check_slave = 0;
+static int ignore_auth = 0;
+static int verbose = 0;
+static double warning_time = 0.0;
+static double critical_time = 0.0;
+static thresholds *my_threshold = nullptr;
+
+// Status variables reported without a unit, and ever-growing counters.
+static const char *const metric_unit[] = {
+	"Open_files", "Open_tables", "Qcache_free_memory", "Qcache_queries_in_cache",
+	"Threads_connected", "Threads_running",
+};
+static const char *const metric_counter[] = {
+	"Connections", "Qcache_hits", "Qcache_inserts", "Qcache_lowmem_prunes",
+	"Qcache_not_cached", "Queries", "Questions", "Table_locks_waited", "Uptime",
+};
+
+static int process_arguments(int argc, char **argv);
+static int validate_arguments(void);
+static void print_help(void);
+
+// Close the connection, then end the run: the server would count a dropped
+// connection as an aborted client and log it on every check.
+[[noreturn]] static void close_and_die(MYSQL *mysql, int state, const char *fmt, const char *text) {
+	mysql_close(mysql);
+	die(state, fmt, text);
+}
+
+static void connect_or_die(MYSQL *mysql) {
+	if (db_connect(mysql, &conn))
+		return;
+
+	unsigned int err = mysql_errno(mysql);
+	if (ignore_auth && err == ER_ACCESS_DENIED_ERROR) {
+		// The server answered, which is all -n asks for; after a denied
+		// login the client library may no longer know the version.
+		const char *version = mysql_get_server_info(mysql);
+		printf("MySQL OK - Version: %s (protocol %d)\n", version ? version : "unknown",
+		       mysql_get_proto_info(mysql));
+		mysql_close(mysql);
+		exit(db_plugin_finish(STATE_OK));
+	}
+	die(db_connect_failure_state(err), "%s\n", mysql_error(mysql));
+}
+
+// The server's statistics text, copied.
+static char *fetch_statistics(MYSQL *mysql) {
+	const char *stat = mysql_stat(mysql);
+	char *result = nullptr;
+	if (stat)
+		xasprintf(&result, "%s", stat);
+	unsigned int err = mysql_errno(mysql);
+	if (err == CR_SERVER_GONE_ERROR || err == CR_SERVER_LOST || err == CR_UNKNOWN_ERROR || !result)
+		close_and_die(mysql, STATE_CRITICAL, "%s\n", db_error_copy(mysql));
+	return result;
+}
+
+// One item per row whose name stands in a table, in the server's row order.
+static char *collect_status(MYSQL *mysql) {
+	char *perf = db_empty_text();
+	if (mysql_query(mysql, "show global status") != 0)
+		return perf;
+	MYSQL_RES *res = mysql_store_result(mysql);
+	if (!res)
+		close_and_die(mysql, STATE_CRITICAL, _("status store_result error: %s\n"),
+		              db_error_copy(mysql));
+
+	MYSQL_ROW row;
+	while ((row = mysql_fetch_row(res)) != nullptr) {
+		if (!row[0])
+			continue;
+		long value = row[1] ? atol(row[1]) : 0;
+		for (const char *name : metric_unit)
+			if (strcmp(row[0], name) == 0)
+				xasprintf(&perf, "%s%s ", perf,
+				          perfdata(name, value, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0));
+		for (const char *name : metric_counter)
+			if (strcmp(row[0], name) == 0)
+				xasprintf(&perf, "%s%s ", perf,
+				          perfdata(name, value, "c", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0));
+	}
+	mysql_free_result(res);
+	size_t len = strlen(perf);
+	if (len > 0)
+		perf[len - 1] = '\0';
+	return perf;
+}
+
+// The replica check: returns on the good outcome with the summary in
+// slaveresult and the lag item added to perf; every other outcome ends the
+// run.
+static void check_replica(MYSQL *mysql, char *slaveresult, size_t size, char **perf) {
+	bool replica_names = false;
+	if (mysql_query(mysql, "show slave status") != 0) {
+		// Newer servers know only the replica spelling.
+		if (mysql_errno(mysql) != ER_PARSE_ERROR || mysql_query(mysql, "SHOW REPLICA STATUS") != 0)
+			close_and_die(mysql, STATE_CRITICAL, _("slave query error: %s\n"), db_error_copy(mysql));
+		replica_names = true;
+	}
+	MYSQL_RES *res = mysql_store_result(mysql);
+	if (!res)
+		close_and_die(mysql, STATE_CRITICAL, _("slave store_result error: %s\n"),
+		              db_error_copy(mysql));
+	if (mysql_num_rows(res) == 0) {
+		mysql_free_result(res);
+		close_and_die(mysql, STATE_WARNING, "%s\n", _("No slaves defined"));
+	}
+	MYSQL_ROW row = mysql_fetch_row(res);
+	if (!row) {
+		char *error = db_error_copy(mysql);
+		mysql_free_result(res);
+		close_and_die(mysql, STATE_CRITICAL, _("slave fetch row error: %s\n"), error);
+	}
+
+	int num_fields = static_cast<int>(mysql_num_fields(res));
+	MYSQL_FIELD *fields = mysql_fetch_fields(res);
+	std::vector<const char *> names(num_fields > 0 ? num_fields : 0);
+	for (int i = 0; i < num_fields; i++)
+		names[i] = fields[i].name;
+	replica_verdict v = judge_replica_row(num_fields, names.data(), row, replica_names,
+	                                      my_threshold, warning_time, critical_time, verbose);
+	mysql_free_result(res);
+	snprintf(slaveresult, size, "%s", v.summary);
+	fputs(v.trace.c_str(), stdout);
+	if (!v.lag_item.empty())
+		xasprintf(perf, "%s %s", *perf, v.lag_item.c_str());
+
+	switch (v.outcome) {
+	case replica_outcome::good:
+		return;
+	case replica_outcome::unavailable:
+		mysql_close(mysql);
+		die(STATE_CRITICAL, "Slave status unavailable\n");
+	case replica_outcome::not_running:
+		close_and_die(mysql, STATE_CRITICAL, "%s\n", slaveresult);
+	case replica_outcome::slow_warning:
+		mysql_close(mysql);
+		die(STATE_WARNING, "SLOW_SLAVE %s: %s|%s\n", _("WARNING"), slaveresult, *perf);
+	case replica_outcome::slow_critical:
+		mysql_close(mysql);
+		die(STATE_CRITICAL, "SLOW_SLAVE %s: %s|%s\n", _("CRITICAL"), slaveresult, *perf);
+	}
+}
+
+int main(int argc, char **argv) {
+	argv = db_plugin_start(&argc, argv, progname);
+	if (process_arguments(argc, argv) == ERROR)
+		usage4(_("Could not parse arguments"));
+
+	MYSQL mysql;
+	connect_or_die(&mysql);
+	char *result = fetch_statistics(&mysql);
+	char *perf = collect_status(&mysql);
+	char slaveresult[70] = "";
+	if (check_slave)
+		check_replica(&mysql, slaveresult, sizeof slaveresult, &perf);
+	mysql_close(&mysql);
+
+	if (check_slave)
+		printf("%s %s|%s\n", result, slaveresult, perf);
+	else
+		printf("%s|%s\n", result, perf);
+	return db_plugin_finish(STATE_OK);
+}
+
+static const char short_options[] = "hlvVnSP:p:u:d:H:s:c:w:a:k:C:D:L:f:g:";
+static const struct option longopts[] = {
+	DB_CONNECTION_LONGOPTS,
+	{"critical", required_argument, nullptr, 'c'},
+	{"warning", required_argument, nullptr, 'w'},
+	{"check-slave", no_argument, nullptr, 'S'},
+	{"ignore-auth", no_argument, nullptr, 'n'},
+	DB_STANDARD_LONGOPTS,
+	{"ssl", no_argument, nullptr, 'l'},
+	{"ca-cert", optional_argument, nullptr, 'C'},
+	{"key", required_argument, nullptr, 'k'},
+	{"cert", required_argument, nullptr, 'a'},
+	{"ca-dir", required_argument, nullptr, 'D'},
+	{"ciphers", required_argument, nullptr, 'L'},
+	{nullptr, 0, nullptr, 0},
+};
+
+// Fill the first of host, user, password and database that is still absent,
+// then ports; a text that is no port ends the positional arguments.
+static void take_positional(int argc, char **argv) {
+	for (int i = optind; i < argc; i++) {
+		if (!conn.db_host) {
+			db_connection_option('H', argv[i], &conn);
+		} else if (!conn.db_user) {
+			conn.db_user = argv[i];
+		} else if (!conn.db_pass) {
+			// As with -p: a password must not show in the process table.
+			db_connection_option('p', argv[i], &conn);
+		} else if (!conn.db) {
+			conn.db = argv[i];
+		} else if (is_intnonneg(argv[i])) {
+			conn.db_port = static_cast<unsigned int>(atoi(argv[i]));
+		} else {
+			return;
+		}
+	}
+}
+
+// The range texts of the last -w and -c, until the thresholds are built.
+static char *warning = nullptr;
+static char *critical = nullptr;
+
+static void apply_option(int c, char *arg) {
+	switch (c) {
+	case 'w':
+		warning = arg;
+		warning_time = strtod(warning, nullptr);
+		break;
+	case 'c':
+		critical = arg;
+		critical_time = strtod(critical, nullptr);
+		break;
+	case 'S':
+		check_slave = 1;
+		break;
+	case 'n':
+		ignore_auth = 1;
+		break;
+	case 'v':
+		verbose++;
+		break;
+	case 'l':
+		conn.ssl = TRUE;
+		break;
+	case 'C':
+		// --ca-cert takes its path only as --ca-cert=PATH.
+		conn.ca_cert = arg;
+		break;
+	case 'k':
+		conn.key = arg;
+		break;
+	case 'a':
+		conn.cert = arg;
+		break;
+	case 'D':
+		conn.ca_dir = arg;
+		break;
+	case 'L':
+		conn.ciphers = arg;
+		break;
+	}
+}
+
+static int process_arguments(int argc, char **argv) {
+	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
+	if (parsed == ERROR)
+		return ERROR;
+	// An invalid range ends the run before any positional argument is read.
+	set_thresholds(&my_threshold, warning, critical);
+	take_positional(argc, argv);
+	return validate_arguments();
+}
+
+static int validate_arguments(void) {
+	db_settings_complete(&conn);
+	return OK;
+}
+
+// An option line and its help lines.
+static void print_entry(const char *option, const char *help) {
+	printf(" %s\n", option);
+	printf("    %s\n", help);
+}
+
+void print_usage(void) {
+	printf("%s\n", _("Usage:"));
+	printf(" %s [-d database] [-H host] [-P port] [-s socket]\n", progname);
+	printf("       [-u user] [-p password] [-S] [-l] [-a cert] [-k key]\n");
+	printf("       [-C ca-cert] [-D ca-dir] [-L ciphers] [-f optfile] [-g group]\n");
+}
+
+static void print_help(void) {
+	db_help_banner(progname);
+	printf("%s\n", _("This program tests connections to a MySQL server"));
+	printf("\n\n");
+	print_usage();
+	db_help_standard_options();
+	db_help_host_port();
+	print_entry("-n, --ignore-auth",
+	            _("Ignore authentication failure and check for mysql connectivity only"));
+	print_entry("-s, --socket=STRING", _("Use the specified socket (has no effect if -H is used)"));
+	print_entry("-d, --database=STRING", _("Check database with indicated name"));
+	db_help_option_files();
+	print_entry("-u, --username=STRING", _("Connect using the indicated username"));
+	db_help_password(_("Use the indicated password to authenticate the connection"));
+	print_entry("-S, --check-slave", _("Check if the slave thread is running properly."));
+	print_entry("-w, --warning",
+	            _("Exit with WARNING status if slave server is more than INTEGER seconds"));
+	printf("    %s\n", _("behind master"));
+	print_entry("-c, --critical",
+	            _("Exit with CRITICAL status if slave server is more then INTEGER seconds"));
+	printf("    %s\n", _("behind master"));
+	print_entry("-l, --ssl", _("Use ssl encryptation"));
+	print_entry("-C, --ca-cert=STRING", _("Path to CA signing the cert"));
+	print_entry("-a, --cert=STRING", _("Path to SSL certificate"));
+	print_entry("-k, --key=STRING", _("Path to private SSL key"));
+	print_entry("-D, --ca-dir=STRING", _("Path to CA directory"));
+	print_entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
+	printf("\n");
+	printf(" %s\n", _("There are no required arguments. By default, the local database is checked"));
+	printf(" %s\n", _("using the default unix socket. You can force TCP on localhost by using an"));
+	printf(" %s\n", _("IP address or FQDN ('localhost' will use the socket as well)."));
+	printf("\n");
+	db_help_footer();
+}

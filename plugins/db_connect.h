@@ -1,0 +1,121 @@
+/* db_connect: what the database checks share to reach a server: client
+ * option files, TLS, a bounded connect, the plugin state of a failed
+ * connect, and the checks of the connection options. */
+#ifndef KIVREL_DB_CONNECT_H
+#define KIVREL_DB_CONNECT_H
+
+#include <getopt.h>
+#include <mysql.h>
+
+#include "common.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Seconds a connect may take before it fails, unless an option file read
+ * through -f/-g sets connect-timeout. A server that accepts and never
+ * answers, or a listener whose backlog is full, then ends the check. */
+#define DB_CONNECT_TIMEOUT 10
+
+/* Where and how to connect, as the command line gave it; absent texts are
+ * null. Texts point into the argument vector, except the password, which is
+ * a private copy. */
+typedef struct db_settings {
+	char *db_host;          /* host name, IP address, or an absolute socket path */
+	char *db_user;
+	char *db_pass;          /* null: the option files' password; "": none */
+	char *db;
+	unsigned int db_port;   /* 3306 unless given */
+	char *db_socket;        /* used when db_host names no socket of its own */
+	char *opt_file;         /* client option file (-f), or null */
+	char *opt_group;        /* option group (-g); null reads "client" */
+	int ssl;                /* TRUE: TLS with the five files below */
+	char *key;
+	char *cert;
+	char *ca_cert;
+	char *ca_dir;
+	char *ciphers;
+} db_settings;
+
+/// Set the locale from the environment, but read and write numbers with a
+/// dot whatever it says; make the text domain current; and merge the
+/// --extra-opts options into \a argv (see kr_argmerge). Returns the vector
+/// to parse; \a argc is updated.
+char **db_plugin_start(int *argc, char **argv, const char *name);
+
+/// \a state when the status line reached standard output, else
+/// STATE_UNKNOWN: a check that printed half a line has not reported.
+int db_plugin_finish(int state);
+
+/// Initialise \a mysql in place, apply the option files, the connect timeout
+/// and TLS, and connect. A host that is an absolute path connects through
+/// that unix socket. Returns TRUE when connected; FALSE when not, with
+/// mysql_errno and mysql_error of \a mysql telling why.
+int db_connect(MYSQL *mysql, const db_settings *settings);
+
+/// The plugin state of a failed connect: STATE_WARNING when the check could
+/// not try the server at all (unknown host, protocol mismatch, client out of
+/// memory, no socket could be created), else STATE_CRITICAL.
+int db_connect_failure_state(unsigned int err);
+
+/* The long options of db_connection_option, for a program's option table;
+ * each returns its short letter. */
+#define DB_CONNECTION_LONGOPTS                          \
+	{"hostname", required_argument, NULL, 'H'},     \
+	{"socket", required_argument, NULL, 's'},       \
+	{"database", required_argument, NULL, 'd'},     \
+	{"username", required_argument, NULL, 'u'},     \
+	{"password", required_argument, NULL, 'p'},     \
+	{"file", required_argument, NULL, 'f'},         \
+	{"group", required_argument, NULL, 'g'},        \
+	{"port", required_argument, NULL, 'P'}
+
+/* The long options every database check has. */
+#define DB_STANDARD_LONGOPTS                            \
+	{"verbose", no_argument, NULL, 'v'},            \
+	{"version", no_argument, NULL, 'V'},            \
+	{"help", no_argument, NULL, 'h'}
+
+/// Settings with nothing given: every text absent, the port 3306.
+db_settings db_settings_default(void);
+
+/// Apply the connection option \a c (-H, -P, -s, -d, -u, -p, -f or -g) with
+/// its argument \a arg to \a s. -p keeps a copy of the password and masks
+/// the argument. A rejected -H or -P ends the process through usage2.
+/// Returns TRUE when \a c is one of these options, else FALSE.
+int db_connection_option(int c, char *arg, db_settings *s);
+
+/// Read the options of \a argv with getopt_long and \a short_options and
+/// \a longopts, in command-line order: the connection options go to
+/// db_connection_option with \a s, -h calls \a help and -V prints the
+/// revision banner of progname, each then exiting with STATE_OK, an unknown option or a missing argument
+/// ends the process through usage5, and every other result goes to \a apply
+/// with its argument. Positional arguments start at optind after.
+/// Returns ERROR when \a argc is less than 1 (nothing is read), else OK.
+int db_parse_options(int argc, char **argv, const char *short_options,
+                     const struct option *longopts, db_settings *s,
+                     void (*apply)(int c, char *arg), void (*help)(void));
+
+/// Give the user, host and database that are still absent an empty text.
+void db_settings_complete(db_settings *s);
+
+/// The port of a -P text: a whole number from 0 to 65535. Anything else ends
+/// the process through usage2 with "Invalid port number" and the text.
+unsigned int db_port_option(const char *text);
+
+/// A copy of the client's last error text, which outlives the connection.
+char *db_error_copy(MYSQL *mysql);
+
+/// Hide a password given on the command line from the process table by
+/// overwriting it with 'X'; returns a private copy of it first.
+char *db_take_password(char *arg);
+
+/// A newly allocated empty text, for settings that must not stay absent.
+char *db_empty_text(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIVREL_DB_CONNECT_H */

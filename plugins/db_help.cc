@@ -1,0 +1,57 @@
+// db_help: help-screen entries shared by the database checks.
+#include "db_help.h"
+
+#include <mysql.h>
+
+#include <cstdio>
+
+#include "plugin_routines.h"
+
+void db_help_banner(const char *name) {
+	print_revision(name, NP_VERSION);
+	printf(_("Copyright (c) 2026 The kivrel-plugins developers\n"
+	         "This program is free software and comes with no warranty.\n"));
+	printf("\n");
+}
+
+void db_help_standard_options(void) {
+	printf(_("\nOptions:\n -h, --help\n    Print detailed help screen\n"
+	         " -V, --version\n    Print version information\n"));
+	printf(_(" --extra-opts=[section][@file]\n"
+	         "    Read options from an ini file. See\n"
+	         "    https://www.kivrel-plugins.org/doc/extra-opts.html\n"
+	         "    for usage and examples.\n"));
+}
+
+void db_help_host_port(void) {
+	// The built-in default, whatever -P said before -h.
+	char *myport = nullptr;
+	xasprintf(&myport, "%d", MYSQL_PORT);
+	printf(_(" -H, --hostname=ADDRESS\n"
+	         "    Host name, IP Address, or unix socket (must be an absolute path)\n"
+	         " -%c, --port=INTEGER\n    Port number (default: %s)\n"),
+	       'P', myport);
+}
+
+void db_help_password(const char *description) {
+	printf(" -p, --password=STRING\n");
+	printf("    %s\n", description);
+	printf("    ==> %s <==\n", _("IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!!"));
+	printf("    %s\n", _("Your clear-text password could be visible as a process table entry"));
+}
+
+void db_help_option_files(void) {
+	printf(" %s\n", "-f, --file=STRING");
+	printf("    %s\n", _("Read from the specified client options file"));
+	printf(" %s\n", "-g, --group=STRING");
+	printf("    %s\n", _("Use a client options group"));
+}
+
+void db_help_footer(void) {
+	printf("%s\n", _("Notes:"));
+	printf(" %s\n", _("You must specify -p with an empty string to force an empty password,"));
+	printf(" %s\n", _("overriding any my.cnf settings."));
+	printf(_("\nSend email to help@kivrel-plugins.org if you have questions regarding use\n"
+	         "of this software. To submit patches or suggest improvements, send email to\n"
+	         "devel@kivrel-plugins.org\n\n"));
+}
