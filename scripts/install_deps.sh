@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libmariadb-dev mariadb-server mariadb-client
+  libmariadb-dev mariadb-server mariadb-client openssl
   libssl-dev libgtest-dev googletest libbenchmark-dev
   gettext locales
   hyperfine python3

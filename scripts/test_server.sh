@@ -1,19 +1,57 @@
 #!/usr/bin/env bash
-# A private MariaDB server for the database tests and the demo.
+# Private MariaDB servers for the database tests and the demo: a primary and
+# a replica that copies it.
 #
-#   test_server.sh start DIR   create a fresh server under DIR, start it on a
-#                              free loopback port, load the test data and
+#   test_server.sh start DIR   create fresh servers under DIR, each on a free
+#                              loopback port, load the test data into the
+#                              primary, wait until the replica has it too, and
 #                              write DIR/server.env
-#   test_server.sh stop DIR    stop the server recorded in DIR and remove its
-#                              data
+#   test_server.sh stop DIR    stop the servers recorded in DIR (replica
+#                              first) and remove their data, sockets and TLS
+#                              files; harmless when nothing runs
+#   test_server.sh sql DIR primary|replica SQL
+#                              run SQL as the server's administrator and print
+#                              the result (batch output without column names)
+#   test_server.sh sync DIR [SECONDS]
+#                              wait until the replica has applied everything
+#                              the primary has logged (default 30 s); fails on
+#                              timeout, e.g. while its SQL thread is stopped
 #
-# The server reads no option file (--no-defaults), listens on 127.0.0.1 only
-# and on a unix socket under DIR, so it never meets the system's own server.
-# DIR/server.env holds KEY=VALUE lines: HOST, PORT, SOCKET, USER, PASSWORD,
-# DATABASE, PID, and the extra account EMPTY_USER (no password).
+# The servers read no option file (--no-defaults), listen on 127.0.0.1 only
+# and on unix sockets, so they never meet the system's own server. Each
+# administrator is the user running this script, over the socket and without
+# a password (unix_socket authentication).
+#
+# The primary (server id 1) keeps a binary log and offers TLS with
+# certificates made at start under DIR/tls: a CA, a server certificate for
+# localhost and 127.0.0.1 and a client certificate, both signed by the CA.
+# The replica (server id 2, read-only, no binary log, no TLS) replicates from
+# the primary over TCP by GTID; once start returns, both replication threads
+# run and it has caught up, so it lags 0 seconds.
+#
+# DIR/server.env holds KEY=VALUE lines:
+#   HOST, PORT, SOCKET, PID       the primary (HOST is 127.0.0.1)
+#   REPLICA_PORT, REPLICA_SOCKET, REPLICA_PID
+#                                 the replica, on the same HOST
+#   USER, PASSWORD                the test user
+#   EMPTY_USER                    a test user without a password
+#   SSL_USER, SSL_PASSWORD        a test user that must use TLS
+#   X509_USER, X509_PASSWORD      a test user that must show a client
+#                                 certificate signed by the CA
+#   TLS_CA, TLS_CLIENT_CERT, TLS_CLIENT_KEY
+#                                 absolute paths of the CA certificate and of
+#                                 the client certificate and its key
+#   DATABASE                      the test database
+# All test users exist for 'localhost' (socket) and '127.0.0.1' (TCP) on both
+# servers (SSL_USER and X509_USER can log in to the primary only, as the
+# replica offers no TLS). Every one may read the test database; all but
+# EMPTY_USER have PROCESS and SLAVE MONITOR for server and replica status;
+# USER may also change the table scratch (on the primary; the replica is
+# read-only). The replica connects as kivrel_repl@127.0.0.1, an account with
+# REPLICATION SLAVE only.
 #
 # Test data in the database kivrel_test:
-#   samples(id, num, word, maybe)  five rows, read-only for the test user
+#   samples(id, num, word, maybe)  five rows, read-only for the test users
 #   empty_table(id)                no rows
 #   scratch(id, num)               one row; the test user may change it
 set -euo pipefail
@@ -21,9 +59,16 @@ set -euo pipefail
 readonly TEST_USER=kivrel
 readonly TEST_PASSWORD=kivrel-Secret-1
 readonly TEST_EMPTY_USER=kivrel_nopw
+readonly TEST_SSL_USER=kivrel_ssl
+readonly TEST_SSL_PASSWORD=kivrel-Ssl-Secret-1
+readonly TEST_X509_USER=kivrel_x509
+readonly TEST_X509_PASSWORD=kivrel-X509-Secret-1
+readonly REPL_USER=kivrel_repl
+readonly REPL_PASSWORD=kivrel-Repl-Secret-1
 readonly TEST_DATABASE=kivrel_test
 readonly START_TIMEOUT=60
 readonly STOP_TIMEOUT=60
+readonly SYNC_TIMEOUT=30
 
 die() {
   echo "test_server.sh: $*" >&2
@@ -31,7 +76,11 @@ die() {
 }
 
 usage() {
-  echo "usage: $0 start|stop DIR" >&2
+  cat >&2 <<USAGE
+usage: $0 start|stop DIR
+       $0 sql DIR primary|replica SQL
+       $0 sync DIR [SECONDS]
+USAGE
   exit 2
 }
 
@@ -50,10 +99,6 @@ find_program() {
   return 1
 }
 
-# The socket may live outside DIR (see choose_socket); its folder is noted
-# here so that stop can remove it.
-socket_dir_note() { echo "$DIR/socket_dir"; }
-
 read_env_value() {  # read_env_value KEY: value of KEY in server.env, if any
   local key=$1 line
   [[ -f "$DIR/server.env" ]] || return 0
@@ -65,8 +110,48 @@ read_env_value() {  # read_env_value KEY: value of KEY in server.env, if any
   done <"$DIR/server.env"
 }
 
-# Is PID a mariadbd working on our data directory? A recorded pid may have
-# been reused by an unrelated process since; such a process is left alone.
+# The files of one server: the primary's lie directly in DIR, the replica's
+# in DIR/replica. use_server ROLE points the variables below at one of them.
+use_server() {
+  ROLE=$1
+  case "$ROLE" in
+    primary)
+      BASE=$DIR
+      PID_KEY=PID
+      SOCKET_KEY=SOCKET
+      ;;
+    replica)
+      BASE=$DIR/replica
+      PID_KEY=REPLICA_PID
+      SOCKET_KEY=REPLICA_SOCKET
+      ;;
+    *) usage ;;
+  esac
+  DATADIR=$BASE/data
+}
+
+# The socket may live outside DIR (see choose_socket); its folder is noted
+# here so that stop can remove it.
+socket_dir_note() { echo "$BASE/socket_dir"; }
+
+# The socket of the current server: as recorded in server.env, or where
+# choose_socket put it when a start failed before writing server.env.
+server_socket() {
+  local socket
+  socket=$(read_env_value "$SOCKET_KEY")
+  if [[ -z "$socket" ]]; then
+    if [[ -f "$(socket_dir_note)" ]]; then
+      socket="$(cat "$(socket_dir_note)")/mysqld.sock"
+    else
+      socket="$BASE/mysqld.sock"
+    fi
+  fi
+  echo "$socket"
+}
+
+# Is PID a mariadbd working on the current data directory? A recorded pid
+# may have been reused by an unrelated process since; such a process is left
+# alone.
 is_our_server() {
   local pid=$1 args=""
   [[ "$pid" =~ ^[0-9]+$ ]] || return 1
@@ -79,15 +164,18 @@ is_our_server() {
   [[ "$args" == *"--datadir=$DATADIR "* ]]
 }
 
-recorded_pid() {
-  local pid=""
-  if [[ -s "$DIR/server.pid" ]]; then
-    pid=$(head -n1 "$DIR/server.pid" | tr -dc '0-9')
-  fi
-  if [[ -z "$pid" ]]; then
-    pid=$(read_env_value PID)
-  fi
-  echo "$pid"
+# The pids the current server may run under: the server's own pid file, the
+# pid noted at launch (the server may die or be killed before writing its
+# file) and server.env.
+recorded_pids() {
+  local file
+  for file in "$BASE/server.pid" "$BASE/launch.pid"; do
+    if [[ -s "$file" ]]; then
+      head -n1 "$file" | tr -dc '0-9'
+      echo
+    fi
+  done
+  read_env_value "$PID_KEY"
 }
 
 wait_gone() {  # wait_gone PID SECONDS: 0 when the process has ended
@@ -102,38 +190,29 @@ wait_gone() {  # wait_gone PID SECONDS: 0 when the process has ended
   ! is_our_server "$pid"
 }
 
-stop_server() {
-  local pid socket
-  pid=$(recorded_pid)
-  socket=$(read_env_value SOCKET)
-  [[ -n "$socket" ]] || socket=${SOCKET:-}
-  if [[ -z "$socket" ]]; then
-    # A start that failed before writing server.env: the socket is where
-    # choose_socket put it.
-    if [[ -f "$(socket_dir_note)" ]]; then
-      socket="$(cat "$(socket_dir_note)")/mysqld.sock"
-    else
-      socket="$DIR/mysqld.sock"
-    fi
-  fi
-  if [[ -n "$pid" ]] && is_our_server "$pid"; then
+stop_one() {  # stop the current server and remove its files but the logs
+  local pid socket asked
+  socket=$(server_socket)
+  for pid in $(recorded_pids | sort -u); do
+    is_our_server "$pid" || continue
     # An orderly shutdown over our own socket first; signals only as a
-    # fallback (mariadbd also shuts down cleanly on TERM).
-    local asked=0
-    if [[ -S "$socket" ]] && "$ADMIN" --no-defaults --socket="$socket" \
-      --user="$ADMIN_USER" --connect-timeout=5 shutdown >/dev/null 2>&1; then
+    # fallback (mariadbd also shuts down cleanly on TERM). The statement
+    # rather than mariadb-admin, which polls for the end once a second.
+    asked=0
+    if [[ -S "$socket" ]] && "$CLIENT" --no-defaults --socket="$socket" \
+      --user="$ADMIN_USER" --connect-timeout=5 -e SHUTDOWN >/dev/null 2>&1; then
       asked=1
     fi
     if ((asked == 0)) || ! wait_gone "$pid" "$STOP_TIMEOUT"; then
-      ((asked == 0)) || echo "test_server.sh: server $pid did not shut down; sending TERM" >&2
+      ((asked == 0)) || echo "test_server.sh: $ROLE $pid did not shut down; sending TERM" >&2
       kill -TERM "$pid" 2>/dev/null || true
       if ! wait_gone "$pid" "$STOP_TIMEOUT"; then
-        echo "test_server.sh: server $pid ignores TERM; sending KILL" >&2
+        echo "test_server.sh: $ROLE $pid ignores TERM; sending KILL" >&2
         kill -KILL "$pid" 2>/dev/null || true
-        wait_gone "$pid" 10 || die "cannot stop server $pid"
+        wait_gone "$pid" 10 || die "cannot stop $ROLE $pid"
       fi
     fi
-  fi
+  done
   if [[ -f "$(socket_dir_note)" ]]; then
     local sdir
     sdir=$(cat "$(socket_dir_note)")
@@ -143,14 +222,24 @@ stop_server() {
     fi
     rm -f -- "$(socket_dir_note)"
   fi
-  rm -rf -- "$DATADIR" "$DIR/tmp"
-  rm -f -- "$DIR/server.env" "$DIR/server.pid" "$DIR/mysqld.sock"
+  rm -rf -- "$DATADIR" "$BASE/tmp"
+  rm -f -- "$BASE/server.pid" "$BASE/launch.pid" "$BASE/mysqld.sock"
+}
+
+stop_all() {
+  # The replica first, so that it does not keep retrying a vanished primary.
+  use_server replica
+  stop_one
+  use_server primary
+  stop_one
+  rm -rf -- "$DIR/tls"
+  rm -f -- "$DIR/server.env" "$DIR/server.env.tmp"
 }
 
 # A unix socket path must fit sun_path (108 bytes with the terminator). A
 # long DIR gets its socket in a short private folder under /tmp instead.
 choose_socket() {
-  local sock="$DIR/mysqld.sock" base sdir
+  local sock="$BASE/mysqld.sock" base sdir
   if ((${#sock} > 100)); then
     base=${TMPDIR:-/tmp}
     ((${#base} > 60)) && base=/tmp
@@ -179,24 +268,99 @@ pick_port() {
   die "no free TCP port found on 127.0.0.1"
 }
 
-# Start mariadbd on PORT in the background; 0 when it answers on the socket,
-# 1 when it lost a race for the port, and the script ends on other failures.
+# A throw-away CA and the server and client certificates it signs, under
+# DIR/tls. EC keys, because RSA key generation would slow every start.
+make_tls() {
+  local tls="$DIR/tls" who cn
+  rm -rf -- "$tls"
+  mkdir -m 700 -- "$tls"
+  cat >"$tls/extensions.cnf" <<'CNF'
+[server]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1,DNS:localhost
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[client]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = clientAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+CNF
+  # The system's openssl.cnf is not read, so that its defaults cannot change
+  # the certificates.
+  if ! (
+    set -e
+    cd -- "$tls"
+    export OPENSSL_CONF=/dev/null
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ca-key.pem
+    openssl req -x509 -new -key ca-key.pem -sha256 -days 3650 \
+      -subj "/CN=kivrel test CA" \
+      -addext "basicConstraints=critical,CA:TRUE" \
+      -addext "keyUsage=critical,keyCertSign,cRLSign" \
+      -addext "subjectKeyIdentifier=hash" -out ca.pem
+    for who in server client; do
+      cn=localhost
+      [[ "$who" == server ]] || cn="kivrel test client"
+      openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$who-key.pem"
+      openssl req -new -key "$who-key.pem" -subj "/CN=$cn" -out "$who.csr"
+      openssl x509 -req -in "$who.csr" -CA ca.pem -CAkey ca-key.pem \
+        -set_serial "0x$(openssl rand -hex 8)" -days 3650 -sha256 \
+        -extfile extensions.cnf -extensions "$who" -out "$who.pem"
+      rm -f -- "$who.csr"
+    done
+  ) >"$tls/openssl.log" 2>&1; then
+    cat "$tls/openssl.log" >&2
+    die "cannot make the TLS certificates"
+  fi
+  TLS_CA="$tls/ca.pem"
+  TLS_SERVER_CERT="$tls/server.pem"
+  TLS_SERVER_KEY="$tls/server-key.pem"
+  TLS_CLIENT_CERT="$tls/client.pem"
+  TLS_CLIENT_KEY="$tls/client-key.pem"
+}
+
+# A fresh data directory for the current server.
+install_db() {
+  mkdir -p -- "$BASE" "$DATADIR" "$BASE/tmp"
+  local -a install_args=(
+    --no-defaults
+    --datadir="$DATADIR"
+    --auth-root-authentication-method=socket
+    --auth-root-socket-user="$ADMIN_USER"
+    --skip-test-db
+    --skip-name-resolve
+    --innodb-log-file-size=8M
+  )
+  ((EUID == 0)) && install_args+=(--user=root)
+  if ! "$INSTALL_DB" "${install_args[@]}" >"$BASE/install.log" 2>&1; then
+    cat "$BASE/install.log" >&2
+    die "mariadb-install-db failed for the $ROLE"
+  fi
+}
+
+# Start mariadbd for the current server on PORT in the background, with the
+# extra options EXTRA...; 0 when it answers on SOCKET, 1 when it lost a race
+# for the port, and the script ends on other failures.
 launch() {
-  local port=$1 pid tenths=$((START_TIMEOUT * 10)) logstart
-  logstart=$(($(wc -l <"$DIR/error.log") + 1))
+  local port=$1 pid tenths=$((START_TIMEOUT * 10)) logstart log="$BASE/error.log"
+  shift
+  logstart=$(($(wc -l <"$log") + 1))
   local -a args=(
     --no-defaults
     --datadir="$DATADIR"
-    --tmpdir="$DIR/tmp"
+    --tmpdir="$BASE/tmp"
     --socket="$SOCKET"
     --bind-address=127.0.0.1
     --port="$port"
-    --pid-file="$DIR/server.pid"
-    --log-error="$DIR/error.log"
-    # Accounts are matched by address: the test user has entries for
+    --pid-file="$BASE/server.pid"
+    --log-error="$log"
+    # Accounts are matched by address: the test users have entries for
     # 'localhost' (socket) and '127.0.0.1' (TCP), and no lookups can stall.
     --skip-name-resolve
-    --skip-log-bin
+    # Replication starts only when start_replication asks for it.
     --skip-slave-start
     --innodb-buffer-pool-size=16M
     --innodb-log-file-size=8M
@@ -205,20 +369,22 @@ launch() {
     --max-connections=64
     --performance-schema=OFF
     --loose-skip-feedback
+    "$@"
   )
   ((EUID == 0)) && args+=(--user=root)
   # A session of its own and no inherited descriptors, so that whoever runs
   # this script (ctest, a terminal) does not wait for the server to end.
-  setsid "$MARIADBD" "${args[@]}" </dev/null >>"$DIR/error.log" 2>&1 &
+  setsid "$MARIADBD" "${args[@]}" </dev/null >>"$log" 2>&1 &
   pid=$!
+  echo "$pid" >"$BASE/launch.pid"
   while ((tenths > 0)); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid" 2>/dev/null || true
-      if tail -n "+$logstart" "$DIR/error.log" | grep -qi "address already in use"; then
+      if tail -n "+$logstart" "$log" | grep -qi "address already in use"; then
         return 1
       fi
-      echo "test_server.sh: the server ended during start-up; its log:" >&2
-      tail -n "+$logstart" "$DIR/error.log" >&2
+      echo "test_server.sh: the $ROLE ended during start-up; its log:" >&2
+      tail -n "+$logstart" "$log" >&2
       exit 1
     fi
     if "$ADMIN" --no-defaults --socket="$SOCKET" --user="$ADMIN_USER" \
@@ -229,15 +395,51 @@ launch() {
     sleep 0.1
     tenths=$((tenths - 1))
   done
-  echo "test_server.sh: the server did not answer within ${START_TIMEOUT}s; its log:" >&2
-  tail -n "+$logstart" "$DIR/error.log" >&2
-  kill -TERM "$pid" 2>/dev/null || true
-  wait_gone "$pid" 30 || kill -KILL "$pid" 2>/dev/null || true
+  echo "test_server.sh: the $ROLE did not answer within ${START_TIMEOUT}s; its log:" >&2
+  tail -n "+$logstart" "$log" >&2
   exit 1
 }
 
+# Install and start the current server with the extra options EXTRA...;
+# sets SOCKET, SERVER_PORT and SERVER_PID.
+start_one() {
+  install_db
+  rm -f -- "$BASE/error.log"
+  : >"$BASE/error.log"
+  SOCKET=$(choose_socket)
+  rm -f -- "$SOCKET"
+  local attempt=0
+  SERVER_PID=""
+  while :; do
+    SERVER_PORT=$(pick_port)
+    if launch "$SERVER_PORT" "$@"; then
+      break
+    fi
+    attempt=$((attempt + 1))
+    ((attempt < 10)) || die "lost the race for a free port ten times"
+  done
+  # The pid file names the server itself, should the launched process have
+  # been a wrapper.
+  local pid
+  pid=$(head -n1 "$BASE/server.pid" 2>/dev/null | tr -dc '0-9' || true)
+  [[ -n "$pid" ]] && SERVER_PID=$pid
+}
+
+admin_sql() {  # admin_sql SOCKET SQL...: batch output without column names
+  local socket=$1
+  shift
+  "$CLIENT" --no-defaults --socket="$socket" --user="$ADMIN_USER" \
+    --connect-timeout=10 -N -B -e "$*"
+}
+
 load_test_data() {
-  "$CLIENT" --no-defaults --socket="$SOCKET" --user="$ADMIN_USER" <<SQL
+  local user accounts="" monitors="" readers=""
+  for user in "$TEST_USER" "$TEST_EMPTY_USER" "$TEST_SSL_USER" "$TEST_X509_USER"; do
+    accounts="'$user'@'localhost', '$user'@'127.0.0.1'"
+    readers+="${readers:+, }$accounts"
+    [[ "$user" == "$TEST_EMPTY_USER" ]] || monitors+="${monitors:+, }$accounts"
+  done
+  "$CLIENT" --no-defaults --socket="$PRIMARY_SOCKET" --user="$ADMIN_USER" <<SQL
 CREATE DATABASE $TEST_DATABASE;
 USE $TEST_DATABASE;
 CREATE TABLE samples (
@@ -260,92 +462,184 @@ CREATE USER '$TEST_USER'@'localhost' IDENTIFIED BY '$TEST_PASSWORD';
 CREATE USER '$TEST_USER'@'127.0.0.1' IDENTIFIED BY '$TEST_PASSWORD';
 CREATE USER '$TEST_EMPTY_USER'@'localhost';
 CREATE USER '$TEST_EMPTY_USER'@'127.0.0.1';
-GRANT SELECT ON $TEST_DATABASE.* TO
-  '$TEST_USER'@'localhost', '$TEST_USER'@'127.0.0.1',
-  '$TEST_EMPTY_USER'@'localhost', '$TEST_EMPTY_USER'@'127.0.0.1';
+CREATE USER '$TEST_SSL_USER'@'localhost' IDENTIFIED BY '$TEST_SSL_PASSWORD' REQUIRE SSL;
+CREATE USER '$TEST_SSL_USER'@'127.0.0.1' IDENTIFIED BY '$TEST_SSL_PASSWORD' REQUIRE SSL;
+CREATE USER '$TEST_X509_USER'@'localhost' IDENTIFIED BY '$TEST_X509_PASSWORD' REQUIRE X509;
+CREATE USER '$TEST_X509_USER'@'127.0.0.1' IDENTIFIED BY '$TEST_X509_PASSWORD' REQUIRE X509;
+GRANT SELECT ON $TEST_DATABASE.* TO $readers;
 GRANT INSERT, UPDATE, DELETE ON $TEST_DATABASE.scratch TO
   '$TEST_USER'@'localhost', '$TEST_USER'@'127.0.0.1';
 -- What a monitoring account needs for server status and replica status.
-GRANT PROCESS, SLAVE MONITOR ON *.* TO
-  '$TEST_USER'@'localhost', '$TEST_USER'@'127.0.0.1';
+GRANT PROCESS, SLAVE MONITOR ON *.* TO $monitors;
+
+CREATE USER '$REPL_USER'@'127.0.0.1' IDENTIFIED BY '$REPL_PASSWORD';
+GRANT REPLICATION SLAVE ON *.* TO '$REPL_USER'@'127.0.0.1';
 FLUSH PRIVILEGES;
 SQL
 }
 
-start_server() {
-  # A server left over from an earlier run is stopped first.
-  stop_server
-  rm -f -- "$DIR/error.log"
-  mkdir -p -- "$DATADIR" "$DIR/tmp"
-  : >"$DIR/error.log"
-  SOCKET=$(choose_socket)
-  rm -f -- "$SOCKET"
+# The replica starts from an empty GTID position, so it fetches the
+# primary's whole binary log: everything load_test_data did.
+start_replication() {
+  admin_sql "$REPLICA_SOCKET" "
+CHANGE MASTER TO
+  MASTER_HOST='127.0.0.1', MASTER_PORT=$PRIMARY_PORT,
+  MASTER_USER='$REPL_USER', MASTER_PASSWORD='$REPL_PASSWORD',
+  MASTER_USE_GTID=slave_pos, MASTER_CONNECT_RETRY=1;
+START SLAVE;"
+}
 
-  local -a install_args=(
-    --no-defaults
-    --datadir="$DATADIR"
-    --auth-root-authentication-method=socket
-    --auth-root-socket-user="$ADMIN_USER"
-    --skip-test-db
-    --skip-name-resolve
-    --innodb-log-file-size=8M
-  )
-  ((EUID == 0)) && install_args+=(--user=root)
-  if ! "$INSTALL_DB" "${install_args[@]}" >"$DIR/install.log" 2>&1; then
-    cat "$DIR/install.log" >&2
-    die "mariadb-install-db failed"
-  fi
+# caught_up SECONDS: 0 when the replica has applied all that the primary has
+# logged, within SECONDS.
+caught_up() {
+  local pos res
+  pos=$(admin_sql "$PRIMARY_SOCKET" 'SELECT @@GLOBAL.gtid_binlog_pos') || return 1
+  res=$(admin_sql "$REPLICA_SOCKET" "SELECT MASTER_GTID_WAIT('$pos', $1)") || return 1
+  [[ "$res" == 0 ]]
+}
 
-  local port attempt=0
-  SERVER_PID=""
+slave_status() {  # slave_status FIELD: the replica's value of FIELD
+  "$CLIENT" --no-defaults --socket="$REPLICA_SOCKET" --user="$ADMIN_USER" \
+    --connect-timeout=10 -e 'SHOW SLAVE STATUS\G' | sed -n "s/^ *$1: //p"
+}
+
+# Once caught up, both threads run and the lag is 0; this waits briefly for
+# the replica's status to say so.
+wait_replica_idle() {
+  local tenths=50 io sql lag
   while :; do
-    port=$(pick_port)
-    if launch "$port"; then
-      break
+    io=$(slave_status Slave_IO_Running)
+    sql=$(slave_status Slave_SQL_Running)
+    lag=$(slave_status Seconds_Behind_Master)
+    [[ "$io" == Yes && "$sql" == Yes && "$lag" == 0 ]] && return 0
+    tenths=$((tenths - 1))
+    if ((tenths <= 0)); then
+      echo "test_server.sh: replica IO $io, SQL $sql, lag $lag; its status:" >&2
+      "$CLIENT" --no-defaults --socket="$REPLICA_SOCKET" --user="$ADMIN_USER" \
+        -e 'SHOW SLAVE STATUS\G' >&2 || true
+      return 1
     fi
-    attempt=$((attempt + 1))
-    ((attempt < 10)) || die "lost the race for a free port ten times"
+    sleep 0.1
   done
+}
 
-  # From here on a failure stops the server again.
-  trap 'stop_server' ERR
+start_failed() {
+  local rc=$?
+  trap - EXIT
+  echo "test_server.sh: start failed; stopping what it started" >&2
+  stop_all || true
+  exit $((rc == 0 ? 1 : rc))
+}
+
+start_all() {
+  # Servers left over from an earlier run are stopped first.
+  stop_all
+  # From here on a failure stops whatever was started.
+  trap start_failed EXIT
+  trap 'exit 130' INT TERM HUP
+  make_tls
+
+  use_server primary
+  start_one --server-id=1 --log-bin="$DATADIR/mariadb-bin" \
+    --ssl-ca="$TLS_CA" --ssl-cert="$TLS_SERVER_CERT" --ssl-key="$TLS_SERVER_KEY"
+  PRIMARY_SOCKET=$SOCKET
+  PRIMARY_PORT=$SERVER_PORT
+  PRIMARY_PID=$SERVER_PID
   load_test_data
-  local pid
-  pid=$(recorded_pid)
-  [[ -n "$pid" ]] || pid=$SERVER_PID
+
+  use_server replica
+  # Read-only, so that a test writing to the replica by mistake fails
+  # instead of breaking replication; the replication thread and the
+  # administrator may still write.
+  start_one --server-id=2 --skip-log-bin --relay-log="$DATADIR/relay-bin" \
+    --read-only
+  REPLICA_SOCKET=$SOCKET
+  REPLICA_PORT=$SERVER_PORT
+  REPLICA_PID=$SERVER_PID
+  start_replication
+  caught_up "$SYNC_TIMEOUT" || die "the replica did not catch up within ${SYNC_TIMEOUT}s"
+  wait_replica_idle
+
   cat >"$DIR/server.env.tmp" <<ENV
 HOST=127.0.0.1
-PORT=$port
-SOCKET=$SOCKET
+PORT=$PRIMARY_PORT
+SOCKET=$PRIMARY_SOCKET
 USER=$TEST_USER
 PASSWORD=$TEST_PASSWORD
 DATABASE=$TEST_DATABASE
 EMPTY_USER=$TEST_EMPTY_USER
-PID=$pid
+PID=$PRIMARY_PID
+REPLICA_PORT=$REPLICA_PORT
+REPLICA_SOCKET=$REPLICA_SOCKET
+REPLICA_PID=$REPLICA_PID
+TLS_CA=$TLS_CA
+TLS_CLIENT_CERT=$TLS_CLIENT_CERT
+TLS_CLIENT_KEY=$TLS_CLIENT_KEY
+SSL_USER=$TEST_SSL_USER
+SSL_PASSWORD=$TEST_SSL_PASSWORD
+X509_USER=$TEST_X509_USER
+X509_PASSWORD=$TEST_X509_PASSWORD
 ENV
   mv -f -- "$DIR/server.env.tmp" "$DIR/server.env"
-  trap - ERR
-  echo "test server $pid listening on 127.0.0.1:$port and $SOCKET"
+  trap - EXIT INT TERM HUP
+  echo "test primary $PRIMARY_PID on 127.0.0.1:$PRIMARY_PORT and $PRIMARY_SOCKET"
+  echo "test replica $REPLICA_PID on 127.0.0.1:$REPLICA_PORT and $REPLICA_SOCKET"
 }
 
-[[ $# -eq 2 ]] || usage
+# For sql and sync: the sockets of running servers.
+load_sockets() {
+  [[ -f "$DIR/server.env" ]] || die "no test servers run in $DIR (no server.env)"
+  PRIMARY_SOCKET=$(read_env_value SOCKET)
+  REPLICA_SOCKET=$(read_env_value REPLICA_SOCKET)
+  [[ -n "$PRIMARY_SOCKET" && -n "$REPLICA_SOCKET" ]] ||
+    die "$DIR/server.env lacks SOCKET or REPLICA_SOCKET"
+}
+
+(($# >= 2)) || usage
 ACTION=$1
 [[ -n "$2" ]] || usage
-mkdir -p -- "$2"
+case "$ACTION" in
+  start | stop) (($# == 2)) || usage ;;
+  sql) (($# == 4)) || usage ;;
+  sync)
+    (($# <= 3)) || usage
+    [[ "${3:-$SYNC_TIMEOUT}" =~ ^[0-9]+$ ]] || usage
+    ;;
+  *) usage ;;
+esac
+if [[ "$ACTION" == start ]]; then
+  mkdir -p -- "$2"
+elif [[ ! -d "$2" ]]; then
+  [[ "$ACTION" == stop ]] && exit 0
+  die "no test servers run in $2 (no such directory)"
+fi
 DIR=$(cd -- "$2" && pwd -P)
 readonly DIR
-DATADIR="$DIR/data"
-SOCKET=""
 MARIADBD=$(find_program mariadbd mysqld) || die "mariadbd not found (install mariadb-server)"
 INSTALL_DB=$(find_program mariadb-install-db mysql_install_db) || die "mariadb-install-db not found"
 ADMIN=$(find_program mariadb-admin mysqladmin) || die "mariadb-admin not found (install mariadb-client)"
 CLIENT=$(find_program mariadb mysql) || die "mariadb client not found (install mariadb-client)"
-# The server's administrator logs in over the socket as the user running
+# The servers' administrator logs in over the socket as the user running
 # this script (unix_socket authentication); it has no password at all.
 ADMIN_USER=$(id -un)
 
 case "$ACTION" in
-  start) start_server ;;
-  stop) stop_server ;;
-  *) usage ;;
+  start)
+    command -v openssl >/dev/null 2>&1 || die "openssl not found (install openssl)"
+    start_all
+    ;;
+  stop) stop_all ;;
+  sql)
+    load_sockets
+    case "$3" in
+      primary) admin_sql "$PRIMARY_SOCKET" "$4" ;;
+      replica) admin_sql "$REPLICA_SOCKET" "$4" ;;
+      *) usage ;;
+    esac
+    ;;
+  sync)
+    load_sockets
+    caught_up "${3:-$SYNC_TIMEOUT}" ||
+      die "the replica has not caught up with the primary within ${3:-$SYNC_TIMEOUT}s"
+    ;;
 esac

@@ -6,6 +6,8 @@
 #include "argmerge.h"
 #include "ini_defaults.h"
 #include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 
@@ -22,6 +24,9 @@ int main(void) {
 		return 1;
 	if (strcmp(fperfdata("result", 15, "", TRUE, 10, TRUE, 20, FALSE, 0, FALSE, 0),
 	           "result=15;10;20") != 0)
+		return 1;
+	db_settings s = db_settings_default();
+	if (s.db_port != 3306 || s.db_host || db_connect_failure_state(2005) != STATE_WARNING)
 		return 1;
 	puts("C build of the public headers works");
 	return 0;

@@ -1,14 +1,5 @@
 // Black-box runs of the built check_dbquery against the private test server.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -47,19 +38,6 @@ class CheckDbquery : public ::testing::Test {
 
   TestServer server_;
 };
-
-// A loopback port that nothing listens on.
-std::string ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return std::to_string(ntohs(addr.sin_port));
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -173,19 +151,10 @@ TEST_F(CheckDbquery, PasswordIsMaskedInTheProcessTable) {
     Args args = {CHECK_DBQUERY_PATH, "-H", server_.host, "-P", server_.port, "-u", server_.user};
     args.insert(args.end(), pass.begin(), pass.end());
     args.insert(args.end(), {"-q", "SELECT SLEEP(2)"});
-    Spawned child = StartProgram(args, kPlain);
-    ASSERT_GT(child.pid, 0);
-    std::string cmdline;
     const std::string masked(server_.password.size(), 'X');
     // The program masks while parsing, long before the query returns.
-    for (int i = 0; i < 150 && cmdline.find(masked) == std::string::npos; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      std::ifstream in("/proc/" + std::to_string(child.pid) + "/cmdline");
-      std::stringstream ss;
-      ss << in.rdbuf();
-      cmdline = ss.str();
-    }
-    RunResult r = FinishProgram(child);
+    RunResult r;
+    std::string cmdline = CommandLineWhileRunning(args, masked, &r);
     EXPECT_NE(cmdline.find(masked), std::string::npos) << cmdline;
     EXPECT_EQ(cmdline.find(server_.password), std::string::npos) << cmdline;
     EXPECT_EQ(r.exit_code, 0) << r.out;

@@ -1,8 +1,11 @@
 #include "test_helpers.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -194,5 +198,104 @@ TestServer TestServer::Load() {
   server.user = vars["USER"];
   server.password = vars["PASSWORD"];
   server.database = vars["DATABASE"];
+  server.replica_port = vars["REPLICA_PORT"];
+  server.replica_socket = vars["REPLICA_SOCKET"];
+  server.tls_ca = vars["TLS_CA"];
+  server.tls_client_cert = vars["TLS_CLIENT_CERT"];
+  server.tls_client_key = vars["TLS_CLIENT_KEY"];
+  server.ssl_user = vars["SSL_USER"];
+  server.ssl_password = vars["SSL_PASSWORD"];
+  server.x509_user = vars["X509_USER"];
+  server.x509_password = vars["X509_PASSWORD"];
   return server;
+}
+
+std::string ServerSql(const std::string& which, const std::string& sql) {
+  RunResult r = RunProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, which, sql});
+  if (r.exit_code != 0)
+    ADD_FAILURE() << "on the " << which << ": " << sql << "\nexit " << r.exit_code
+                  << ": " << r.err;
+  return r.out;
+}
+
+bool ServerSync(int timeout_seconds) {
+  RunResult r = RunProgram({TEST_SERVER_SCRIPT, "sync", TEST_SERVER_DIR,
+                            std::to_string(timeout_seconds)});
+  return r.exit_code == 0;
+}
+
+const std::map<std::string, std::string> kPlainLocale = {
+    {"LC_ALL", "C"}, {"LANG", ""}, {"LANGUAGE", ""}, {"KIVREL_PLUGIN_CONFIG_FILE", ""}};
+const std::map<std::string, std::string> kGermanLocale = {
+    {"LC_ALL", "de_DE.UTF-8"}, {"LANG", ""}, {"LANGUAGE", ""}, {"KIVREL_PLUGIN_CONFIG_FILE", ""}};
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> pieces;
+  std::string piece;
+  std::istringstream in(text);
+  while (std::getline(in, piece, sep)) pieces.push_back(piece);
+  return pieces;
+}
+
+namespace {
+
+// A TCP socket bound to a free loopback port; stores the port.
+int BoundSocket(std::string* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    ADD_FAILURE() << "loopback socket: " << strerror(errno);
+  *port = std::to_string(ntohs(addr.sin_port));
+  return fd;
+}
+
+}  // namespace
+
+std::string ClosedPort() {
+  std::string port;
+  close(BoundSocket(&port));
+  return port;
+}
+
+SilentListener::SilentListener(bool fill) {
+  fd_ = BoundSocket(&port_);
+  if (listen(fd_, fill ? 0 : 16) != 0) ADD_FAILURE() << "listen: " << strerror(errno);
+  if (!fill) return;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(std::stoi(port_)));
+  // A backlog of 0 holds one connection; the rest wait for a SYN answer
+  // that never comes.
+  for (int i = 0; i < 4; ++i) {
+    int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    clients_.push_back(c);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+SilentListener::~SilentListener() {
+  for (int c : clients_) close(c);
+  close(fd_);
+}
+
+std::string CommandLineWhileRunning(const std::vector<std::string>& argv,
+                                    const std::string& wanted, RunResult* result) {
+  Spawned child = StartProgram(argv, kPlainLocale);
+  std::string cmdline;
+  for (int i = 0; i < 200 && cmdline.find(wanted) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in("/proc/" + std::to_string(child.pid) + "/cmdline");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    cmdline = ss.str();
+  }
+  RunResult r = FinishProgram(child);
+  if (result) *result = r;
+  return cmdline;
 }

@@ -55,17 +55,73 @@ class ScopedTempDir {
   std::string path_;
 };
 
-/// Connection settings of the private test server, read from the file that
-/// the server script writes (TEST_SERVER_DIR/server.env, KEY=VALUE lines).
+/// Connection settings of the private test servers (a primary with TLS and
+/// a replica of it), read from the file that the server script writes
+/// (TEST_SERVER_DIR/server.env, KEY=VALUE lines).
 struct TestServer {
-  std::string host;      // "127.0.0.1"
-  std::string port;      // TCP port on the loopback
-  std::string socket;    // unix socket path
-  std::string user;      // a user with a password
+  std::string host;      // "127.0.0.1", for both servers
+  std::string port;      // the primary's TCP port on the loopback
+  std::string socket;    // the primary's unix socket path
+  std::string user;      // a user with a password, on both servers
   std::string password;
   std::string database;  // a small database the tests may read
+  std::string replica_port;    // the replica's TCP port
+  std::string replica_socket;  // the replica's unix socket path
+  std::string tls_ca;           // CA certificate that signed the others
+  std::string tls_client_cert;  // client certificate and its key
+  std::string tls_client_key;
+  std::string ssl_user;  // a user that must connect over TLS (primary only)
+  std::string ssl_password;
+  std::string x509_user;  // a user that must show tls_client_cert
+  std::string x509_password;
   /// Load the settings; fails the test when the server is not running.
   static TestServer Load();
 };
+
+/// Run \a sql as the administrator of the test server \a which ("primary"
+/// or "replica") and return what it printed: tab-separated rows without
+/// column names, each ending in a newline. Fails the test (and returns what
+/// was printed) when the statement fails.
+std::string ServerSql(const std::string& which, const std::string& sql);
+
+/// Wait up to \a timeout_seconds until the replica has applied everything
+/// the primary has logged. Returns false on timeout, e.g. while the
+/// replica's SQL thread is stopped.
+bool ServerSync(int timeout_seconds = 30);
+
+/// The plain C locale (untranslated texts) and German, for runs of the
+/// programs; neither reads the build-time extra-options file.
+extern const std::map<std::string, std::string> kPlainLocale;
+extern const std::map<std::string, std::string> kGermanLocale;
+
+/// \a text cut at every \a sep; no empty last piece after a final \a sep.
+std::vector<std::string> Split(const std::string& text, char sep);
+
+/// A loopback TCP port that nothing listens on.
+std::string ClosedPort();
+
+/// A server of the test's own on the loopback that takes connections into
+/// its backlog and never answers them. With \a fill, it first fills a
+/// backlog of 0 with connections, so that new ones are not even accepted.
+class SilentListener {
+ public:
+  explicit SilentListener(bool fill = false);
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  const std::string& port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::vector<int> clients_;
+  std::string port_;
+};
+
+/// Start \a argv, read its command line from /proc until it contains
+/// \a wanted (for up to 2 s), then wait for it to end. Returns the last
+/// command line read, its arguments separated by NUL bytes; the run's
+/// result goes to \a result when given.
+std::string CommandLineWhileRunning(const std::vector<std::string>& argv,
+                                    const std::string& wanted, RunResult* result = nullptr);
 
 #endif  // KIVREL_TEST_HELPERS_H
