@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A short tour: build and install the programs into build-demo/prefix, start
-# a private MariaDB server, and run check_dbquery and check_sysinfo the way a
-# monitoring system would, showing each command, its status line and its
-# exit code. The server is stopped again however the script ends.
+# a private MariaDB primary and its replica, and run check_dbquery,
+# check_dbhealth and check_sysinfo the way a monitoring system would,
+# showing each command, its status line and its exit code. The servers are
+# stopped again however the script ends.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -103,6 +104,22 @@ show 2 "$DBQ" "${conn[@]}" -q 'SELECT word FROM samples WHERE id = 1'
 
 section "check_dbquery: in German"
 show 1 LC_ALL=de_DE.UTF-8 "$DBQ" "${conn[@]}" -q 'SELECT 15' -w 10 -c 20
+
+DBH="$BIN/check_dbhealth"
+health=(-H "$DB_HOST" -u "$DB_USER" -p "$DB_PASS")
+
+section "check_dbhealth: the primary's statistics and fifteen status variables"
+show 0 "$DBH" "${health[@]}" -P "$DB_PORT"
+
+section "check_dbhealth -S: the replica, with lag limits of 60 and 300 seconds"
+show 0 "$DBH" "${health[@]}" -P "$DB_REPLICA_PORT" -S -w 60 -c 300
+
+section "check_dbhealth -S: the primary is no replica"
+show 1 "$DBH" "${health[@]}" -P "$DB_PORT" -S
+
+section "check_dbhealth over TLS: a user that must use TLS, without and with it"
+show 2 "$DBH" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_SSL_USER" -p "$DB_SSL_PASS"
+show 0 "$DBH" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_SSL_USER" -p "$DB_SSL_PASS" -l -C "$DB_TLS_CA"
 
 section "check_sysinfo"
 show 0 "$BIN/check_sysinfo" -t sys -c os

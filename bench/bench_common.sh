@@ -1,0 +1,50 @@
+# shellcheck shell=bash
+# Sourced by the whole-process benchmarks of the database checks: a Release
+# build of the programs, a private server (or a running one), and the ratios
+# of hyperfine's medians.
+
+BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)"
+BENCH_BUILD="$BENCH_ROOT/build-ci-bench"
+
+# bench_setup NAME SERVER_ENV TARGET...: check the tools, build TARGET... in
+# Release (into BENCH_BUILD), and start a private server, or load the
+# settings of the running one whose server.env is SERVER_ENV (may be empty).
+# shellcheck disable=SC2034  # the settings are for the sourcing script
+bench_setup() {
+  local name=$1 server_env=$2 tool
+  shift 2
+  for tool in hyperfine python3; do
+    command -v "$tool" >/dev/null 2>&1 ||
+      { echo "$name: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
+  done
+  echo "== Release build in $BENCH_BUILD"
+  cmake -S "$BENCH_ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DKIVREL_TESTS=OFF \
+    -DKIVREL_BENCH=ON -DCMAKE_INSTALL_PREFIX="$BENCH_BUILD/prefix" >/dev/null
+  cmake --build "$BENCH_BUILD" -j2 --target "$@" >/dev/null
+
+  # shellcheck source=SCRIPTDIR/../scripts/private_server.sh
+  source "$BENCH_ROOT/scripts/private_server.sh"
+  if [[ -n "$server_env" ]]; then
+    [[ -r "$server_env" ]] || { echo "$name: cannot read $server_env" >&2; exit 1; }
+    load_server_env "$server_env"
+  else
+    echo "== Starting a private server"
+    start_private_server
+  fi
+}
+
+# bench_ratios JSON COMMAND BASELINE...: the medians of hyperfine's results
+# in JSON, and the ratio of COMMAND's median to each BASELINE's.
+bench_ratios() {
+  python3 - "$@" <<'PY'
+import json, sys
+path, subject, baselines = sys.argv[1], sys.argv[2], sys.argv[3:]
+results = {r["command"]: r for r in json.load(open(path))["results"]}
+for name in [subject] + baselines:
+    print(f"median {name}: {results[name]['median'] * 1000:.3f} ms")
+for name in baselines:
+    ratio = results[subject]["median"] / results[name]["median"]
+    print(f"ratio {subject} / {name}: {ratio:.3f}")
+PY
+  echo "results: $1"
+}
