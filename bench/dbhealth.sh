@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Whole-process benchmark of check_dbhealth on a private server against two
 # baselines: the stock admin client doing the same work (statistics and
-# status variables), and stat_floor, which only connects, fetches the
-# statistics text and closes.
+# status variables, with its option files read as the check reads its own),
+# and stat_floor, which only connects, fetches the statistics text and
+# closes. "stat_floor --status" adds the status query to the floor, which
+# shows how much of the check's time the server spends on that query.
 #
 #   bench/dbhealth.sh [SERVER_ENV]
 #
@@ -30,7 +32,7 @@ JSON=${BENCH_JSON:-$BENCH_BUILD/dbhealth.json}
 # Each must succeed here; a failing run would time an error path.
 "$DBH" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p "$DB_PASS"
 "$FLOOR" "$DB_HOST" "$DB_PORT" "$DB_USER" "$DB_PASS"
-"$ADMIN" --no-defaults --skip-ssl -h "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p"$DB_PASS" \
+"$ADMIN" --skip-ssl -h "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p"$DB_PASS" \
   status extended-status >/dev/null
 
 echo "== hyperfine"
@@ -39,7 +41,9 @@ hyperfine -N --warmup 20 --min-runs 200 --export-json "$JSON" \
   --command-name check_dbhealth \
   "$DBH -H $DB_HOST -P $DB_PORT -u $DB_USER -p $DB_PASS" \
   --command-name mariadb-admin \
-  "$ADMIN --no-defaults --skip-ssl -h $DB_HOST -P $DB_PORT -u $DB_USER -p$DB_PASS status extended-status" \
+  "$ADMIN --skip-ssl -h $DB_HOST -P $DB_PORT -u $DB_USER -p$DB_PASS status extended-status" \
   --command-name stat_floor \
-  "$FLOOR $DB_HOST $DB_PORT $DB_USER $DB_PASS"
-bench_ratios "$JSON" check_dbhealth mariadb-admin stat_floor
+  "$FLOOR $DB_HOST $DB_PORT $DB_USER $DB_PASS" \
+  --command-name "stat_floor --status" \
+  "$FLOOR --status $DB_HOST $DB_PORT $DB_USER $DB_PASS"
+bench_ratios "$JSON" check_dbhealth mariadb-admin stat_floor "stat_floor --status"

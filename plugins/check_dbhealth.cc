@@ -82,6 +82,17 @@ static char *fetch_statistics(MYSQL *mysql) {
 	return result;
 }
 
+// Add an item for each name of \a table that equals \a name.
+template <size_t N>
+static void add_items(char **perf, const char *name, const char *value,
+                      const char *const (&table)[N], const char *unit) {
+	for (const char *wanted : table)
+		if (strcmp(name, wanted) == 0)
+			xasprintf(perf, "%s%s ", *perf,
+			          perfdata(wanted, value ? atol(value) : 0, unit, FALSE, 0, FALSE, 0,
+			                   FALSE, 0, FALSE, 0));
+}
+
 // One item per row whose name stands in a table, in the server's row order.
 static char *collect_status(MYSQL *mysql) {
 	char *perf = db_empty_text();
@@ -92,19 +103,20 @@ static char *collect_status(MYSQL *mysql) {
 		close_and_die(mysql, STATE_CRITICAL, _("status store_result error: %s\n"),
 		              db_error_copy(mysql));
 
+	// Only rows that begin with the first letter of a name in the tables
+	// are compared; most of the hundreds of rows need no comparison.
+	bool first_letter[256] = {};
+	for (const char *name : metric_unit)
+		first_letter[static_cast<unsigned char>(name[0])] = true;
+	for (const char *name : metric_counter)
+		first_letter[static_cast<unsigned char>(name[0])] = true;
+
 	MYSQL_ROW row;
 	while ((row = mysql_fetch_row(res)) != nullptr) {
-		if (!row[0])
+		if (!row[0] || !first_letter[static_cast<unsigned char>(row[0][0])])
 			continue;
-		long value = row[1] ? atol(row[1]) : 0;
-		for (const char *name : metric_unit)
-			if (strcmp(row[0], name) == 0)
-				xasprintf(&perf, "%s%s ", perf,
-				          perfdata(name, value, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0));
-		for (const char *name : metric_counter)
-			if (strcmp(row[0], name) == 0)
-				xasprintf(&perf, "%s%s ", perf,
-				          perfdata(name, value, "c", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0));
+		add_items(&perf, row[0], row[1], metric_unit, "");
+		add_items(&perf, row[0], row[1], metric_counter, "c");
 	}
 	mysql_free_result(res);
 	size_t len = strlen(perf);
