@@ -281,24 +281,10 @@ TEST_F(CheckDbhealth, HelpAndVersion) {
   RunResult help = RunProgram({CHECK_DBHEALTH_PATH, "-P", "1234", "--help"}, kPlainLocale);
   EXPECT_EQ(help.exit_code, 0);
   for (const std::string& part : {
-           std::string("check_dbhealth v2.1.1 (kivrel-plugins 2.1.1)\n"),
-           "This program tests connections to a MySQL server\n\n\n" + std::string(kUsage) +
-               "\nOptions:\n -h, --help\n",
-           std::string(" -P, --port=INTEGER\n    Port number (default: 3306)\n"
-                       " -n, --ignore-auth\n"
-                       "    Ignore authentication failure and check for mysql connectivity only\n"
-                       " -s, --socket=STRING\n"),
-           std::string(" -p, --password=STRING\n"
-                       "    Use the indicated password to authenticate the connection\n"
-                       "    ==> IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!! <==\n"
-                       "    Your clear-text password could be visible as a process table entry\n"
-                       " -S, --check-slave\n"),
-           std::string(" -c, --critical\n"
-                       "    Exit with CRITICAL status if slave server is more then INTEGER seconds\n"
-                       "    behind master\n -l, --ssl\n"),
-           std::string(" -L, --ciphers=STRING\n    List of valid SSL ciphers\n\n"
-                       " There are no required arguments. By default, the local database is checked\n"),
-           std::string("IP address or FQDN ('localhost' will use the socket as well).\n\nNotes:\n"),
+           "This program tests connections to a MySQL server\n\n\n" + std::string(kUsage),
+           std::string(" -P, --port=INTEGER\n    Port number (default: 3306)\n -n, --ignore-auth\n"),
+           std::string("    behind master\n -l, --ssl\n    Use ssl encryptation\n"),
+           std::string(" -L, --ciphers=STRING\n    List of valid SSL ciphers\n\n There are no"),
        }) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
