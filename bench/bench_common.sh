@@ -48,3 +48,30 @@ for name in baselines:
 PY
   echo "results: $1"
 }
+
+# bench_interleaved RUNS SUBJECT=COMMAND BASELINE=COMMAND...: run the
+# commands in turn, RUNS rounds, and print each median and the ratio of
+# SUBJECT's to each baseline's. hyperfine runs one command's runs in a block,
+# so a drift in the machine's load during the run favours one side; taking
+# turns spreads it over all of them.
+bench_interleaved() {
+  python3 - "$@" <<'PY'
+import os, shlex, statistics, subprocess, sys, time
+runs = int(sys.argv[1])
+named = [arg.split("=", 1) for arg in sys.argv[2:]]
+times = {name: [] for name, _ in named}
+with open(os.devnull, "w") as null:
+    for _ in range(runs):
+        for name, command in named:
+            start = time.perf_counter()
+            subprocess.run(shlex.split(command), stdout=null, check=True)
+            times[name].append(time.perf_counter() - start)
+medians = {name: statistics.median(t) for name, t in times.items()}
+subject = named[0][0]
+print(f"interleaved, {runs} rounds:")
+for name, median in medians.items():
+    print(f"  median {name}: {median * 1000:.3f} ms")
+for name, _ in named[1:]:
+    print(f"  ratio {subject} / {name}: {medians[subject] / medians[name]:.3f}")
+PY
+}

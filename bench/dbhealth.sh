@@ -13,7 +13,8 @@
 # Environment:
 #   BENCH_JSON     where hyperfine's results go
 #                  (default: build-ci-bench/dbhealth.json)
-# Prints hyperfine's report and the ratios of the medians.
+# Prints hyperfine's report and the ratios of the medians, then the same
+# commands timed in turns (see bench_interleaved).
 set -euo pipefail
 
 if (($# > 1)); then
@@ -47,3 +48,10 @@ hyperfine -N --warmup 20 --min-runs 200 --export-json "$JSON" \
   --command-name "stat_floor --status" \
   "$FLOOR --status $DB_HOST $DB_PORT $DB_USER $DB_PASS"
 bench_ratios "$JSON" check_dbhealth mariadb-admin stat_floor "stat_floor --status"
+
+echo "== the same, taking turns"
+bench_interleaved 300 \
+  "check_dbhealth=$DBH -H $DB_HOST -P $DB_PORT -u $DB_USER -p $DB_PASS" \
+  "mariadb-admin=$ADMIN --skip-ssl -h $DB_HOST -P $DB_PORT -u $DB_USER -p$DB_PASS status extended-status" \
+  "stat_floor=$FLOOR $DB_HOST $DB_PORT $DB_USER $DB_PASS" \
+  "stat_floor --status=$FLOOR --status $DB_HOST $DB_PORT $DB_USER $DB_PASS"
