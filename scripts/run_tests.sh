@@ -96,8 +96,8 @@ if wants asan; then
 fi
 
 if wants fuzz; then
-  header "Fuzzing (30 s per target)"
-  sh "$ROOT/scripts/run_fuzz.sh" 30
+  header "Fuzzing (20 s per target)"
+  sh "$ROOT/scripts/run_fuzz.sh" 20
 fi
 
 current_stage=""

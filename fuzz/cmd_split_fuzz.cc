@@ -1,0 +1,4 @@
+// Placeholder until the fuzz target is written.
+#include <cstddef>
+#include <cstdint>
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *, size_t) { return 0; }

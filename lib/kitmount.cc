@@ -1,0 +1,2 @@
+// kitmount: placeholder until the module is written.
+#include "kitmount.h"

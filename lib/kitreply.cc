@@ -1,0 +1,2 @@
+// kitreply: placeholder until the module is written.
+#include "kitreply.h"

@@ -1,0 +1,2 @@
+// kitrun: placeholder until the module is written.
+#include "kitrun.h"

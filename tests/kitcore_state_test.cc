@@ -1,0 +1,2 @@
+// Tests of state retention: placeholder.
+#include "kitcore.h"

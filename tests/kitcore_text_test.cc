@@ -1,0 +1,2 @@
+// Tests of the text and privilege helpers: placeholder.
+#include "kitcore.h"

@@ -1,0 +1,2 @@
+// Tests of kitmount: placeholder until the module is written.
+#include "kitmount.h"

@@ -1,0 +1,2 @@
+// Tests of kitreply: placeholder until the module is written.
+#include "kitreply.h"

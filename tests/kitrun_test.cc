@@ -1,0 +1,2 @@
+// Tests of kitrun: placeholder until the module is written.
+#include "kitrun.h"
