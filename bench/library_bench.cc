@@ -1,6 +1,9 @@
 // Micro-benchmarks of the library paths every check run takes: range
-// parsing and classification, performance data, and the argument merge.
+// parsing and classification, performance data, the argument merge, and a
+// state write and read.
 #include <benchmark/benchmark.h>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -55,5 +58,39 @@ static void BM_ArgmergeNoExtraOpts(benchmark::State &state) {
 	}
 }
 BENCHMARK(BM_ArgmergeNoExtraOpts);
+
+static void BM_ParseRangeString(benchmark::State &state) {
+	char text[] = "@-10.5:1e3";
+	for (auto _ : state) {
+		range *r = parse_range_string(text);
+		benchmark::DoNotOptimize(r);
+		free(r);
+	}
+}
+BENCHMARK(BM_ParseRangeString);
+
+// One run's state work: write the new value, then read it back as the next
+// run would. The directory is on tmpfs when there is one, so the figure is
+// the library's and not the disk's.
+static void BM_StateWriteRead(benchmark::State &state) {
+	char dir[] = "/dev/shm/kivrel-bench-XXXXXX";
+	char fallback[] = "/tmp/kivrel-bench-XXXXXX";
+	const char *prefix = mkdtemp(dir) ? dir : mkdtemp(fallback);
+	setenv("KIVREL_PLUGIN_STATE_DIRECTORY", prefix, 1);
+	static char name[] = "library_bench";
+	static char *argv[] = {name, nullptr};
+	kr_init(name, 1, argv);
+	kr_enable_state("bench", 1);
+	for (auto _ : state) {
+		kr_state_write_string(0, "12345 67890 counter value");
+		benchmark::DoNotOptimize(kr_state_read());
+	}
+	unlink(this_kivrel_plugin->state->_filename);
+	kr_cleanup();
+	std::string rm = std::string("rm -rf ") + prefix;
+	if (system(rm.c_str()) != 0)
+		state.SkipWithError("cannot remove the state directory");
+}
+BENCHMARK(BM_StateWriteRead);
 
 BENCHMARK_MAIN();

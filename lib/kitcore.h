@@ -1,8 +1,10 @@
-/* kitcore: the plugin context, the one fatal exit, plugin-state words, and
- * the warning and critical ranges with the classification of a value. */
+/* kitcore: the plugin context, the one fatal exit, plugin-state words, the
+ * warning and critical ranges with the classification of a value, state
+ * retention between runs, and text and privilege helpers. */
 #ifndef KIVREL_KITCORE_H
 #define KIVREL_KITCORE_H
 
+#include <stdio.h>
 #include <time.h>
 
 #include "common.h"
@@ -109,6 +111,85 @@ void set_thresholds(thresholds **my_thresholds, char *warn_string,
 
 /// Print one line describing \a my_threshold (may be null) on standard output.
 void print_thresholds(const char *threshold_name, thresholds *my_threshold);
+
+/* ---- State retention ----
+ *
+ * One line of text and the time it belongs to, kept between runs in the file
+ * <prefix>/<effective uid>/<plugin name>/<key>. The prefix is the variable
+ * KIVREL_PLUGIN_STATE_DIRECTORY when set, not empty, and the process is not
+ * set-id; otherwise the build-time state directory. A file holds the header
+ * "# KR State file", the format version 1, the data version, the data time
+ * and the data line; lines that begin with "#" are skipped when reading.
+ * Writing replaces the file by renaming a private temporary file over it, so
+ * a reader sees the old file or the new one, never a mixture. */
+
+/* What the reader expects next. */
+enum {
+	STATE_FILE_VERSION = 0,
+	STATE_DATA_VERSION = 1,
+	STATE_DATA_TIME = 2,
+	STATE_DATA_TEXT = 3,
+	STATE_DATA_END = 4
+};
+
+/// Set up the state key of the plugin context: \a keyname (letters, digits
+/// and '_' only), or the SHA-1 of the context's arguments when null; the
+/// file carries \a expected_data_version. Replaces an earlier key.
+/// Dies with STATE_UNKNOWN without a context, on an invalid key name, or
+/// when memory runs out.
+void kr_enable_state(const char *keyname, int expected_data_version);
+
+/// Read the state file. Returns the key's record (owned by the key, valid
+/// until the next read or kr_cleanup), or null when the file is missing,
+/// unreadable or invalid; prints nothing then. Dies without a context.
+state_data *kr_state_read(void);
+
+/// Replace the state file by one holding \a data_string and \a data_time
+/// (0: now), creating missing directories (mode 0700). Dies with
+/// STATE_UNKNOWN on any failure, leaving the previous file unchanged.
+void kr_state_write_string(time_t data_time, const char *data_string);
+
+/// The default key: 40 lowercase hexadecimal digits of the SHA-1 of the
+/// context's arguments joined without separators. A new text.
+char *_kr_state_generate_key(void);
+
+/// The state directory prefix; not a copy, not to be released.
+const char *_kr_state_calculate_location_prefix(void);
+
+/// Parse an open state file into the key's state_data record. Returns TRUE
+/// when the data line was reached, else FALSE.
+int _kr_state_read_file(FILE *state_file);
+
+/// Release the key's retained data, if any.
+void _cleanup_state_data(void);
+
+/* ---- Text and privilege helpers ---- */
+
+/// The value of the first entry \a name = value of \a varlist (entries
+/// separated by \a sep) whose value is not empty, without white space
+/// around it. Returns a new text, or null when there is none or memory runs
+/// out.
+char *kr_extract_value(const char *varlist, const char *name, char sep);
+
+/// A new text with the escapes \n, \r, \t and \\ expanded (a backslash
+/// before any other character is dropped). Returns null when memory runs
+/// out.
+char *kr_escaped_string(const char *string);
+
+/// Returns TRUE when the effective user id is 0, else FALSE.
+int kr_check_if_root(void);
+
+/// As kr_check_if_root; without root rights it first prints on standard
+/// output how to give the plugin the rights it needs.
+int kr_warn_if_not_root(void);
+
+/// Set the effective user and group ids to the real ones for a while; the
+/// privileged ones stay saved. Returns 0, or -1 when they cannot be set.
+int idpriv_temp_drop(void);
+
+/// Take back the effective ids that idpriv_temp_drop gave up. Returns 0, or
+/// -1 when they cannot be set.
+int idpriv_temp_restore(void);
 
 #ifdef __cplusplus
 }

@@ -1,2 +1,266 @@
-// Tests of state retention: placeholder.
+// State retention: files written and read back, the reader's rules on files
+// of any origin, key names, the state directory, failures, and many runs
+// writing one key at once.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
 #include "kitcore.h"
+#include "test_helpers.h"
+
+namespace {
+
+// The state file of plugin "chk" and \a key under \a prefix for this user.
+std::string StatePath(const std::string& prefix, const std::string& key) {
+  return prefix + "/" + std::to_string(geteuid()) + "/chk/" + key;
+}
+
+// In a child: a context for plugin "chk" with \a args, the state directory
+// \a prefix, and the key \a key (null: the default) of data version 3.
+void EnableState(const std::string& prefix, const char* key,
+                 std::vector<std::string> args = {"chk"}) {
+  setenv("KIVREL_PLUGIN_STATE_DIRECTORY", prefix.c_str(), 1);
+  static std::vector<std::string> kept;
+  kept = std::move(args);
+  static std::vector<char*> argv;
+  argv.clear();
+  for (auto& a : kept) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  char name[] = "chk";
+  kr_init(name, static_cast<int>(kept.size()), argv.data());
+  kr_enable_state(key, 3);
+}
+
+// In a child: print what a read gives, as "NULL" or "<time> [<data>]".
+void PrintRead() {
+  state_data* d = kr_state_read();
+  if (d)
+    printf("%ld [%s] %d\n", static_cast<long>(d->time), static_cast<char*>(d->data), d->length);
+  else
+    printf("NULL\n");
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(StateRetention, WriteThenRead) {
+  ScopedTempDir dir;
+  RunResult r = RunInChild([&] {
+    EnableState(dir.path() + "/deep/er", "k1");
+    PrintRead();  // no file yet, and nothing else printed
+    kr_state_write_string(1234, "hello world");
+    PrintRead();
+    time_t before = time(nullptr);
+    kr_state_write_string(0, "");
+    state_data* d = kr_state_read();
+    printf("%s %s\n", d && d->time >= before && d->time <= time(nullptr) ? "now" : "not now",
+           d ? static_cast<char*>(d->data) : "NULL");
+    kr_state_write_string(1234, "x");
+  });
+  EXPECT_EQ(r.out, "NULL\n1234 [hello world] 0\nnow \n");
+  EXPECT_EQ(r.exit_code, 0);
+  std::string path = StatePath(dir.path() + "/deep/er", "k1");
+  EXPECT_EQ(ReadAll(path), "# KR State file\n1\n3\n1234\nx\n");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // Every missing directory, and only those, with 0700 less the umask.
+  ASSERT_EQ(stat((dir.path() + "/deep").c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 07777, 0700u & ~mask);
+}
+
+TEST(StateRetention, ReaderRules) {
+  ScopedTempDir dir;
+  const std::string future = std::to_string(time(nullptr) + 3600);
+  const std::string long_text(1500, 'a');
+  const struct {
+    std::string file;
+    std::string read;
+  } cases[] = {
+      {"# KR State file\n1\n3\n100\ndata\n", "100 [data] 0"},
+      {"1\n3\n100\ndata", "100 [data] 0"},  // no header, no final line feed
+      {"#a\n1\n#b\n3\n# c\n100\n#d\ndata\n#e\nmore\n", "100 [data] 0"},
+      {" 1x\n 3 \n100s\ndata\n", "100 [data] 0"},  // numbers as strtol reads them
+      {"1\n3\n100\n\n", "100 [] 0"},
+      {"1\n4\n100\ndata\n", "NULL"},     // another data version
+      {"2\n3\n100\ndata\n", "NULL"},     // another format
+      {"1\n3\n" + future + "\ndata\n", "NULL"},
+      {"1\n3\n100\n", "NULL"},           // ends before the data
+      {"1\n3\n100\n#data\n", "NULL"},    // data that reads as a comment
+      {"x\n3\n100\ndata\n", "NULL"},
+      {"1\n3\n100\n" + long_text + "\n", "100 [" + long_text.substr(0, 1023) + "] 0"},
+      {"", "NULL"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 40));
+    std::string path = StatePath(dir.path(), "k");
+    ASSERT_EQ(system(("mkdir -p " + path.substr(0, path.rfind('/'))).c_str()), 0);
+    std::ofstream(path) << c.file;
+    RunResult r = RunInChild([&] {
+      EnableState(dir.path(), "k");
+      PrintRead();
+    });
+    EXPECT_EQ(r.out, c.read + "\n");
+  }
+}
+
+TEST(StateRetention, KeyNames) {
+  ScopedTempDir dir;
+  const struct {
+    const char* key;
+    std::vector<std::string> args;
+    std::string out;
+    int code;
+  } cases[] = {
+      {"abc_123", {"chk"}, "abc_123\n", 0},
+      {"", {"chk"}, "\n", 0},
+      {"a-b", {"chk"}, "Invalid character for keyname - only alphanumerics or '_'\n", 3},
+      {"a b", {"chk"}, "Invalid character for keyname - only alphanumerics or '_'\n", 3},
+      // The arguments joined without separators: SHA-1 of "abc".
+      {nullptr, {"a", "bc"}, "a9993e364706816aba3e25717850c26c9cd0d89d\n", 0},
+      {nullptr, {"ab", "c"}, "a9993e364706816aba3e25717850c26c9cd0d89d\n", 0},
+  };
+  for (const auto& c : cases) {
+    RunResult r = RunInChild([&] {
+      EnableState(dir.path(), c.key, c.args);
+      printf("%s\n", this_kivrel_plugin->state->name);
+    });
+    EXPECT_EQ(r.out, c.out) << (c.key ? c.key : "default");
+    EXPECT_EQ(r.exit_code, c.code);
+  }
+}
+
+TEST(StateRetention, StateDirectory) {
+  const struct {
+    const char* value;  // null: unset
+    bool set_gid;       // real and effective group differ
+    std::string prefix;
+  } cases[] = {
+      {"/srv/st", false, "/srv/st"},
+      {"", false, KIVREL_STATE_DIR},
+      {nullptr, false, KIVREL_STATE_DIR},
+      // A set-gid program is not steered by its caller's environment.
+      {"/srv/st", true, KIVREL_STATE_DIR},
+  };
+  for (const auto& c : cases) {
+    if (c.set_gid && geteuid() != 0) GTEST_SKIP() << "needs root to make a set-gid process";
+    RunResult r = RunInChild([&] {
+      if (c.value)
+        setenv("KIVREL_PLUGIN_STATE_DIRECTORY", c.value, 1);
+      else
+        unsetenv("KIVREL_PLUGIN_STATE_DIRECTORY");
+      if (c.set_gid && setresgid(65534, 0, 0) != 0) printf("setresgid failed\n");
+      printf("%s\n", _kr_state_calculate_location_prefix());
+    });
+    EXPECT_EQ(r.out, c.prefix + "\n") << (c.value ? c.value : "unset");
+  }
+  EXPECT_EQ(std::string(KIVREL_STATE_DIR).find("/lib/kivrel-plugins"),
+            std::string(KIVREL_STATE_DIR).size() - 19);
+}
+
+TEST(StateRetention, FailuresEndTheRun) {
+  ScopedTempDir dir;
+  std::string file = dir.WriteFile("plain", "not a directory");
+  RunResult no_context = RunInChild([] { kr_enable_state("k", 1); });
+  EXPECT_EQ(no_context.out, "This requires kr_init to be called\n");
+  EXPECT_EQ(no_context.exit_code, 3);
+
+  RunResult no_dir = RunInChild([&] {
+    EnableState(file, "k");
+    kr_state_write_string(0, "x");
+  });
+  EXPECT_EQ(no_dir.out, "Cannot create directory: " + file + "/" + std::to_string(geteuid()) + "\n");
+  EXPECT_EQ(no_dir.exit_code, 3);
+
+  // A directory where the state file should be: the rename fails, and the
+  // temporary file goes again.
+  std::string path = StatePath(dir.path(), "k");
+  ASSERT_EQ(system(("mkdir -p " + path).c_str()), 0);
+  RunResult no_rename = RunInChild([&] {
+    EnableState(dir.path(), "k");
+    kr_state_write_string(0, "x");
+  });
+  EXPECT_EQ(no_rename.out, "Cannot rename state temp file\n");
+  EXPECT_EQ(no_rename.exit_code, 3);
+  RunResult listing = RunProgram({"/bin/ls", "-A", path.substr(0, path.rfind('/'))});
+  EXPECT_EQ(listing.out, "k\n");
+}
+
+// Many runs of one plugin write one key at once, from a first run that
+// finds no directory, while another run reads: every read is nothing or a
+// whole record, and no temporary file is left.
+TEST(StateRetention, ConcurrentWriters) {
+  // On tmpfs when there is one: the test is about renames, not disk syncs.
+  const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : nullptr;
+  std::string base = shm ? shm : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
+  char tmpl[4096];
+  snprintf(tmpl, sizeof tmpl, "%s/kivrel-state-XXXXXX", base.c_str());
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string prefix = tmpl;
+  const int writers = 16, writes = 300;
+  const std::string payload(200, 'p');
+
+  std::vector<pid_t> pids;
+  for (int w = 0; w < writers; ++w) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      EnableState(prefix, "shared");
+      for (int i = 0; i < writes; ++i)
+        kr_state_write_string(1000 + i, ("w" + std::to_string(w) + "-" + payload).c_str());
+      _exit(0);
+    }
+    pids.push_back(pid);
+  }
+  RunResult reader = RunInChild([&] {
+    EnableState(prefix, "shared");
+    int reads = 0, whole = 0, bad = 0;
+    for (int i = 0; i < 2000; ++i, ++reads) {
+      state_data* d = kr_state_read();
+      if (!d) continue;
+      std::string data = static_cast<char*>(d->data);
+      size_t dash = data.find('-');
+      bool ok = d->time >= 1000 && d->time < 1000 + writes && data[0] == 'w' &&
+                dash != std::string::npos && data.substr(dash + 1) == payload;
+      ok ? ++whole : ++bad;
+    }
+    printf("%d bad, %s\n", bad, whole > 0 ? "some whole" : "none whole");
+  });
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(reader.out.substr(0, 6), "0 bad,") << reader.out;
+
+  std::string dir = StatePath(prefix, "shared");
+  dir.resize(dir.rfind('/'));
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"shared"});
+  EXPECT_NE(ReadAll(dir + "/shared").find("\n1299\nw"), std::string::npos);
+  ASSERT_EQ(system(("rm -rf " + prefix).c_str()), 0);
+}
+
+}  // namespace
