@@ -2,10 +2,12 @@
 // of any origin, key names, the state directory, failures, and many runs
 // writing one key at once.
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -202,6 +204,22 @@ TEST(StateRetention, FailuresEndTheRun) {
   EXPECT_EQ(no_rename.exit_code, 3);
   RunResult listing = RunProgram({"/bin/ls", "-A", path.substr(0, path.rfind('/'))});
   EXPECT_EQ(listing.out, "k\n");
+
+  // A write that fails (a file size limit here, a full disk in life) keeps
+  // the previous state and leaves no temporary file.
+  RunResult full = RunInChild([&] {
+    EnableState(dir.path(), "k2");
+    kr_state_write_string(5, "old");
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {64, 64};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    kr_state_write_string(6, std::string(200, 'n').c_str());
+  });
+  EXPECT_EQ(full.out, "Error writing temp file\n");
+  EXPECT_EQ(full.exit_code, 3);
+  EXPECT_EQ(ReadAll(StatePath(dir.path(), "k2")), "# KR State file\n1\n3\n5\nold\n");
+  listing = RunProgram({"/bin/ls", "-A", path.substr(0, path.rfind('/'))});
+  EXPECT_EQ(listing.out, "k\nk2\n");
 }
 
 // Many runs of one plugin write one key at once, from a first run that
