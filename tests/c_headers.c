@@ -9,6 +9,9 @@
 #include "db_connect.h"
 #include "db_help.h"
 #include "kitcore.h"
+#include "kitrun.h"
+#include "kitmount.h"
+#include "kitreply.h"
 #include "plugin_routines.h"
 
 const char *progname = "c_headers";
@@ -27,6 +30,20 @@ int main(void) {
 		return 1;
 	db_settings s = db_settings_default();
 	if (s.db_port != 3306 || s.db_host || db_connect_failure_state(2005) != STATE_WARNING)
+		return 1;
+	parameter_list *params = NULL;
+	char root_dir[] = "/";
+	struct mount_entry root = {0};
+	root.me_mountdir = root_dir;
+	kr_set_best_match(kr_add_parameter(&params, "/var"), &root, FALSE);
+	if (params->best_match != &root || params->dfree_pct != -1.0)
+		return 1;
+	params = kr_del_parameter(params, NULL);
+	char *expect[] = {"220"};
+	if (kr_expect_match("22", expect, 1, KR_MATCH_PREFIX) != KR_MATCH_RETRY)
+		return 1;
+	output out;
+	if (cmd_run("/bin/echo C", &out, NULL, CMD_BUFFER_ONLY) != 0 || out.buflen != 2)
 		return 1;
 	puts("C build of the public headers works");
 	return 0;
