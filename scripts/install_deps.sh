@@ -11,6 +11,8 @@ packages=(
   gettext locales
   hyperfine python3
   clang libclang-rt-14-dev
+  help2man lintian dpkg-dev fakeroot
+  icinga2-bin nagios4-core
 )
 readonly LOCALE_NAME=de_DE.UTF-8
 

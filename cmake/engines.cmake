@@ -1,0 +1,1 @@
+# engines: filled in by its own change.

@@ -1,0 +1,1 @@
+# install: filled in by its own change.

@@ -1,0 +1,1 @@
+# manpages: filled in by its own change.

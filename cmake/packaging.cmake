@@ -1,0 +1,1 @@
+# packaging: filled in by its own change.

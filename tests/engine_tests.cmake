@@ -1,0 +1,1 @@
+# Tests of the engine: filled in by their own change.

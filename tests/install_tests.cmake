@@ -1,0 +1,1 @@
+# Tests of the install: filled in by their own change.

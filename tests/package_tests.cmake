@@ -1,0 +1,1 @@
+# Tests of the package: filled in by their own change.
