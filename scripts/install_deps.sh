@@ -9,7 +9,7 @@ packages=(
   libmariadb-dev mariadb-server mariadb-client openssl
   libssl-dev libgtest-dev googletest libbenchmark-dev
   gettext locales
-  hyperfine python3
+  hyperfine python3 valgrind
   clang libclang-rt-14-dev
   help2man lintian dpkg-dev fakeroot
   icinga2-bin nagios4-core
