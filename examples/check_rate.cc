@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "build_config.h"
 #include "common.h"
 #include "kitcore.h"
 #include "kitrun.h"

@@ -1,12 +1,13 @@
 /* Definitions shared by the checkkit library and the check programs:
- * plugin states, routine results, truth values and the message macros. */
+ * plugin states, routine results, truth values and the message macros.
+ * Installed for plugins built elsewhere, so it depends on nothing the build
+ * generates; sources that need the build's settings include build_config.h
+ * themselves. */
 #ifndef KIVREL_COMMON_H
 #define KIVREL_COMMON_H
 
 #include <libintl.h>
 #include <locale.h>
-
-#include "build_config.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "argmerge.h"
+#include "build_config.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "build_config.h"
 #include "plugin_routines.h"
 
 void db_help_banner(const char *name) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "build_config.h"
 #include "kitcore.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "build_config.h"
 #include "kitcore.h"
 
 namespace {

@@ -1,1 +1,12 @@
-# Tests of the engine: filled in by their own change.
+# ---- The monitoring-engine definitions under the real engines --------------
+# cmake/engines.cmake generates the definitions under <build>/engines, naming
+# the programs in their install directory (below); the test validates them
+# with nagios4 and icinga2 and runs the build's programs under a private
+# Icinga 2 against the test server.
+add_test(NAME engines
+  COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/engines_test.sh"
+          "${CMAKE_BINARY_DIR}/engines"
+          "${CMAKE_INSTALL_FULL_LIBEXECDIR}/${KIVREL_PACKAGE}"
+          "$<TARGET_FILE_DIR:check_dbquery>"
+          "${CMAKE_CURRENT_BINARY_DIR}/server/server.env")
+set_tests_properties(engines PROPERTIES FIXTURES_REQUIRED run_env TIMEOUT 120)

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "build_config.h"
 #include "test_helpers.h"
 
 using S = std::vector<std::string>;

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "build_config.h"
 #include "kitcore.h"
 #include "test_helpers.h"
 

@@ -1,0 +1,405 @@
+#!/usr/bin/env bash
+# The monitoring-engine definitions under the real engines.
+#
+#   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV
+#
+# ENGINES_DIR holds the generated icinga2/kivrel-plugins.conf and
+# nagios/kivrel-plugins.cfg, which name the programs in PLUGIN_DIR (their
+# install location). The test
+#   1. checks that both files name the programs in PLUGIN_DIR;
+#   2. validates each with its engine (nagios4 -v, icinga2 daemon -C), in a
+#      configuration of our own that uses every command;
+#   3. runs a private Icinga 2 with a copy of the definitions that names the
+#      programs in BUILT_DIR, against the test server of SERVER_ENV, and
+#      reads the engine's own check results back over its API on loopback:
+#      state, output and the performance data as the engine parsed them.
+# Everything lives in a temporary directory; the engine is stopped and the
+# directory removed however the test ends.
+set -euo pipefail
+
+readonly API_USER=kivrel
+readonly API_PASSWORD=kivrel-Api-Secret-1
+readonly NODE=kivrel-engine-test
+readonly RESULT_TIMEOUT=60
+readonly STOP_TIMEOUT=20
+
+(($# == 4)) || { echo "usage: $0 ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV" >&2; exit 2; }
+ENGINES=$(cd "$1" && pwd)
+PLUGIN_DIR=$2
+BUILT_DIR=$(cd "$3" && pwd)
+SERVER_ENV=$4
+ICINGA2_DEFS=$ENGINES/icinga2/kivrel-plugins.conf
+NAGIOS_DEFS=$ENGINES/nagios/kivrel-plugins.cfg
+
+fail() {
+  echo "engines_test.sh: FAIL: $*" >&2
+  exit 1
+}
+
+find_program() {
+  command -v "$1" 2>/dev/null || { [[ -x "/usr/sbin/$1" ]] && echo "/usr/sbin/$1"; } ||
+    fail "$1 not found"
+}
+ICINGA2=$(find_program icinga2)
+NAGIOS=$(find_program nagios4)
+
+TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-engines.XXXXXX")
+ICINGA_PID=""
+
+stop_icinga() {
+  [[ -n "$ICINGA_PID" ]] || return 0
+  # The daemon runs in a session of its own: the umbrella process, its
+  # worker and the spawn helper end together.
+  kill -TERM -- "-$ICINGA_PID" 2>/dev/null || true
+  local tenths=$((STOP_TIMEOUT * 10))
+  while kill -0 -- "-$ICINGA_PID" 2>/dev/null && ((tenths > 0)); do
+    sleep 0.1
+    tenths=$((tenths - 1))
+  done
+  kill -KILL -- "-$ICINGA_PID" 2>/dev/null || true
+  wait "$ICINGA_PID" 2>/dev/null || true
+  ICINGA_PID=""
+}
+
+cleanup() {
+  local rc=$?
+  stop_icinga
+  if ((rc != 0)) && [[ -f "$TMP/icinga2/daemon.log" ]]; then
+    echo "---- icinga2 log ----" >&2
+    tail -n 100 "$TMP/icinga2/daemon.log" >&2
+  fi
+  rm -rf -- "$TMP"
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# ---- 1. The shipped files name the installed programs ----------------------
+for program in check_dbhealth check_dbquery check_sysinfo; do
+  grep -qF "command = [ \"$PLUGIN_DIR/$program\" ]" "$ICINGA2_DEFS" ||
+    fail "$ICINGA2_DEFS does not run $PLUGIN_DIR/$program"
+  grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$NAGIOS_DEFS" ||
+    fail "$NAGIOS_DEFS does not run $PLUGIN_DIR/$program"
+done
+
+# ---- 2a. Nagios 4 validates the commands -----------------------------------
+N=$TMP/nagios
+mkdir -p "$N/checkresults"
+cat >"$N/nagios.cfg" <<EOF
+cfg_file=$NAGIOS_DEFS
+cfg_file=$N/objects.cfg
+log_file=$N/nagios.log
+status_file=$N/status.dat
+temp_file=$N/nagios.tmp
+temp_path=$N
+lock_file=$N/nagios.lock
+object_cache_file=$N/objects.cache
+precached_object_file=$N/objects.precache
+state_retention_file=$N/retention.dat
+check_result_path=$N/checkresults
+command_file=$N/nagios.cmd
+nagios_user=$(id -un)
+nagios_group=$(id -gn)
+# Nagios warns when this is unset.
+illegal_macro_output_chars=\`~\$&|'"<>
+EOF
+cat >"$N/objects.cfg" <<'EOF'
+define timeperiod {
+    timeperiod_name always
+    alias           always
+    monday          00:00-24:00
+    tuesday         00:00-24:00
+    wednesday       00:00-24:00
+    thursday        00:00-24:00
+    friday          00:00-24:00
+    saturday        00:00-24:00
+    sunday          00:00-24:00
+}
+define command {
+    command_name    notify_nobody
+    command_line    /bin/true
+}
+define contact {
+    contact_name                  admin
+    host_notifications_enabled    0
+    service_notifications_enabled 0
+    host_notification_period      always
+    service_notification_period   always
+    host_notification_options     n
+    service_notification_options  n
+    host_notification_commands    notify_nobody
+    service_notification_commands notify_nobody
+}
+define host {
+    host_name             db
+    address               127.0.0.1
+    check_command         kivrel_sysinfo!os
+    max_check_attempts    1
+    check_period          always
+    notification_period   always
+    contacts              admin
+}
+define service {
+    name                  kivrel_service
+    register              0
+    host_name             db
+    max_check_attempts    1
+    check_interval        5
+    retry_interval        1
+    check_period          always
+    notification_period   always
+    contacts              admin
+}
+define service {
+    use                   kivrel_service
+    service_description   health
+    check_command         kivrel_dbhealth!-u monitor -f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   replica
+    check_command         kivrel_dbhealth_replica!60!300!-f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   query
+    check_command         kivrel_dbquery!SELECT COUNT(*) FROM samples!10!20!-d kivrel_test
+}
+define service {
+    use                   kivrel_service
+    service_description   os
+    check_command         kivrel_sysinfo!os
+}
+EOF
+if ! "$NAGIOS" -v "$N/nagios.cfg" >"$N/verify.log" 2>&1; then
+  cat "$N/verify.log" >&2
+  fail "nagios4 -v rejects the configuration"
+fi
+grep -qE '^Total Warnings: +0$' "$N/verify.log" || {
+  cat "$N/verify.log" >&2
+  fail "nagios4 -v warns about the configuration"
+}
+
+# ---- 2b. Icinga 2 validates the CheckCommands ------------------------------
+I=$TMP/icinga2
+mkdir -p "$I"/{etc,lib,log,cache,spool,run}
+icinga_defines=(
+  -DConfigDir="$I/etc" -DDataDir="$I/lib" -DLogDir="$I/log"
+  -DCacheDir="$I/cache" -DSpoolDir="$I/spool" -DInitRunDir="$I/run"
+  -DNodeName="$NODE" -DRunAsUser="$(id -un)" -DRunAsGroup="$(id -gn)"
+)
+
+cat >"$I/etc/validate.conf" <<EOF
+include "$ICINGA2_DEFS"
+
+object Host "db" {
+  address = "127.0.0.1"
+  check_command = "kivrel_sysinfo"
+}
+object Service "health" {
+  host_name = "db"
+  check_command = "kivrel_dbhealth"
+  vars.dbhealth_file = "/etc/kivrel-plugins/my.cnf"
+  vars.dbhealth_check_slave = true
+}
+object Service "query" {
+  host_name = "db"
+  check_command = "kivrel_dbquery"
+  vars.dbquery_query = "SELECT COUNT(*) FROM samples"
+}
+object Service "os" {
+  host_name = "db"
+  check_command = "kivrel_sysinfo"
+}
+EOF
+if ! "$ICINGA2" daemon -C -c "$I/etc/validate.conf" "${icinga_defines[@]}" \
+  >"$I/validate.log" 2>&1; then
+  cat "$I/validate.log" >&2
+  fail "icinga2 daemon -C rejects the configuration"
+fi
+grep -q 'Instantiated 3 CheckCommands' "$I/validate.log" || {
+  cat "$I/validate.log" >&2
+  fail "icinga2 did not create the three CheckCommands"
+}
+
+# ---- 3. A private Icinga 2 runs the checks ---------------------------------
+# Server settings: HOST, PORT, USER, PASSWORD, DATABASE, REPLICA_PORT, ...
+[[ -f "$SERVER_ENV" ]] || fail "no $SERVER_ENV (is the test server running?)"
+while IFS='=' read -r key value; do
+  [[ "$key" =~ ^[A-Z_]+$ ]] && printf -v "DB_$key" '%s' "$value"
+done <"$SERVER_ENV"
+
+# The definitions as shipped, with the build's programs in place of the
+# installed ones.
+defs=$(<"$ICINGA2_DEFS")
+printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$I/etc/kivrel-plugins.conf"
+
+# The API's certificates, made by the engine's own PKI commands.
+mkdir -p "$I/lib/certs"
+if ! {
+  "$ICINGA2" pki new-ca "${icinga_defines[@]}" &&
+    "$ICINGA2" pki new-cert "${icinga_defines[@]}" --cn "$NODE" \
+      --key "$I/lib/certs/$NODE.key" --csr "$I/lib/certs/$NODE.csr" &&
+    "$ICINGA2" pki sign-csr "${icinga_defines[@]}" \
+      --csr "$I/lib/certs/$NODE.csr" --cert "$I/lib/certs/$NODE.crt" &&
+    cp "$I/lib/ca/ca.crt" "$I/lib/certs/ca.crt"
+} >"$I/pki.log" 2>&1; then
+  cat "$I/pki.log" >&2
+  fail "cannot make the API certificates"
+fi
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+API_PORT=""
+for _ in $(seq 100); do
+  candidate=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+  port_in_use "$candidate" || { API_PORT=$candidate; break; }
+done
+[[ -n "$API_PORT" ]] || fail "no free TCP port on 127.0.0.1"
+
+# The query check logs in with options from an INI file.
+cat >"$I/etc/plugins.ini" <<EOF
+[query_login]
+username = $DB_USER
+password = $DB_PASSWORD
+EOF
+
+cat >"$I/etc/icinga2.conf" <<EOF
+include "kivrel-plugins.conf"
+
+object IcingaApplication "app" { }
+object CheckerComponent "checker" { }
+object Endpoint NodeName { }
+object Zone NodeName { endpoints = [ NodeName ] }
+object ApiListener "api" {
+  bind_host = "127.0.0.1"
+  bind_port = $API_PORT
+}
+object ApiUser "$API_USER" {
+  password = "$API_PASSWORD"
+  permissions = [ "objects/query/*" ]
+}
+
+object Host "db" {
+  address = "$DB_HOST"
+  check_command = "kivrel_sysinfo"
+  enable_active_checks = false
+}
+template Service "kivrel-service" {
+  host_name = "db"
+  check_interval = 2s
+  retry_interval = 2s
+  max_check_attempts = 1
+}
+object Service "query" {
+  import "kivrel-service"
+  check_command = "kivrel_dbquery"
+  vars.dbquery_port = $DB_PORT
+  vars.dbquery_extra_opts = "query_login@$I/etc/plugins.ini"
+  vars.dbquery_database = "$DB_DATABASE"
+  vars.dbquery_query = "SELECT 15"
+  vars.dbquery_warning = "10"
+  vars.dbquery_critical = "20"
+}
+object Service "health" {
+  import "kivrel-service"
+  check_command = "kivrel_dbhealth"
+  vars.dbhealth_port = $DB_PORT
+  vars.dbhealth_username = "$DB_USER"
+  vars.dbhealth_password = "$DB_PASSWORD"
+}
+object Service "replica" {
+  import "kivrel-service"
+  check_command = "kivrel_dbhealth"
+  vars.dbhealth_port = $DB_REPLICA_PORT
+  vars.dbhealth_username = "$DB_USER"
+  vars.dbhealth_password = "$DB_PASSWORD"
+  vars.dbhealth_check_slave = true
+  vars.dbhealth_warning = "60"
+  vars.dbhealth_critical = "300"
+}
+object Service "os" {
+  import "kivrel-service"
+  check_command = "kivrel_sysinfo"
+}
+EOF
+
+setsid "$ICINGA2" daemon -c "$I/etc/icinga2.conf" "${icinga_defines[@]}" \
+  </dev/null >"$I/daemon.log" 2>&1 &
+ICINGA_PID=$!
+
+# Prints one line per service: "NAME exit N", "NAME output TEXT" and one
+# "NAME perf ITEM" per performance data item; nothing for a service that has
+# no result yet. Fails while the API does not answer.
+read_results() {
+  python3 - "$API_PORT" "$API_USER" "$API_PASSWORD" <<'PY'
+import base64, json, ssl, sys, urllib.request
+
+port, user, password = sys.argv[1:4]
+request = urllib.request.Request(
+    f"https://127.0.0.1:{port}/v1/objects/services?attrs=last_check_result",
+    headers={
+        "Accept": "application/json",
+        "Authorization": "Basic "
+        + base64.b64encode(f"{user}:{password}".encode()).decode(),
+    },
+)
+context = ssl.create_default_context()
+context.check_hostname = False
+context.verify_mode = ssl.CERT_NONE
+with urllib.request.urlopen(request, context=context, timeout=5) as reply:
+    services = json.load(reply)["results"]
+for service in services:
+    name = service["name"].split("!", 1)[1]
+    result = service["attrs"]["last_check_result"]
+    if not result:
+        continue
+    print(name, "exit", int(result["exit_status"]))
+    print(name, "output", result["output"].replace("\n", "\\n"))
+    for item in result["performance_data"] or []:
+        print(name, "perf", item)
+PY
+}
+
+results=$TMP/results
+deadline=$((SECONDS + RESULT_TIMEOUT))
+while :; do
+  kill -0 "$ICINGA_PID" 2>/dev/null || fail "icinga2 ended early"
+  if read_results >"$results" 2>"$TMP/api.err" &&
+    (($(grep -c '^[a-z]* exit ' "$results") == 4)); then
+    break
+  fi
+  ((SECONDS < deadline)) || {
+    cat "$TMP/api.err" "$results" >&2
+    fail "no check results from the icinga2 API within ${RESULT_TIMEOUT}s"
+  }
+  sleep 0.5
+done
+stop_icinga
+
+expect_line() {  # expect_line LINE: the exact line is among the results
+  grep -qxF -- "$1" "$results" || { cat "$results" >&2; fail "no result line: $1"; }
+}
+expect_match() {  # expect_match REGEX: a line of the results matches
+  grep -qxE -- "$1" "$results" || { cat "$results" >&2; fail "no result line matches: $1"; }
+}
+
+expect_line "query exit 1"
+# The engine keeps the blank before the "|" of the status line.
+expect_match "query output QUERY WARNING: 'SELECT 15' returned 15\.000000 ?"
+expect_line "query perf result=15;10;20"
+
+expect_line "health exit 0"
+expect_match "health output Uptime: [0-9]+ +Threads: [0-9]+ .*Queries per second avg: [0-9.]+"
+expect_match "health perf Connections=[0-9]+c"
+expect_match "health perf Threads_connected=[0-9]+"
+(($(grep -c '^health perf ' "$results") == 15)) ||
+  { cat "$results" >&2; fail "the engine did not parse 15 performance data items of dbhealth"; }
+
+expect_line "replica exit 0"
+expect_match "replica output Uptime: .* Slave IO: Yes Slave SQL: Yes Seconds Behind Master: 0"
+expect_line "replica perf 'seconds behind master'=0s;60;300"
+
+expect_line "os exit 0"
+expect_line "os output $(uname -s)"
+
+echo "engines_test.sh: all checks passed"
