@@ -12,7 +12,7 @@ packages=(
   hyperfine python3 valgrind
   clang libclang-rt-14-dev
   help2man lintian dpkg-dev fakeroot
-  icinga2-bin nagios4-core
+  icinga2-bin nagios4-core   # the two monitoring engines the engine test runs
 )
 readonly LOCALE_NAME=de_DE.UTF-8
 

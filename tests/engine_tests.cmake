@@ -1,8 +1,8 @@
 # ---- The monitoring-engine definitions under the real engines --------------
 # cmake/engines.cmake generates the definitions under <build>/engines, naming
 # the programs in their install directory (below); the test validates them
-# with nagios4 and icinga2 and runs the build's programs under a private
-# Icinga 2 against the test server.
+# with both real engines and runs the build's programs under a private
+# instance of the object engine against the test server.
 add_test(NAME engines
   COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/engines_test.sh"
           "${CMAKE_BINARY_DIR}/engines"

@@ -3,13 +3,14 @@
 #
 #   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV
 #
-# ENGINES_DIR holds the generated icinga2/kivrel-plugins.conf and
-# nagios/kivrel-plugins.cfg, which name the programs in PLUGIN_DIR (their
-# install location). The test
+# ENGINES_DIR holds the generated objects.conf (CheckCommand objects) and
+# commands.cfg (define command blocks), which name the programs in
+# PLUGIN_DIR (their install location). The test
 #   1. checks that both files name the programs in PLUGIN_DIR;
-#   2. validates each with its engine (nagios4 -v, icinga2 daemon -C), in a
-#      configuration of our own that uses every command;
-#   3. runs a private Icinga 2 with a copy of the definitions that names the
+#   2. validates each with its engine (the classic core's -v, the object
+#      engine's daemon -C), in a configuration of our own that uses every
+#      command;
+#   3. runs a private object engine with a copy of the definitions that names the
 #      programs in BUILT_DIR, against the test server of SERVER_ENV, and
 #      reads the engine's own check results back over its API on loopback:
 #      state, output and the performance data as the engine parsed them.
@@ -28,8 +29,8 @@ ENGINES=$(cd "$1" && pwd)
 PLUGIN_DIR=$2
 BUILT_DIR=$(cd "$3" && pwd)
 SERVER_ENV=$4
-ICINGA2_DEFS=$ENGINES/icinga2/kivrel-plugins.conf
-NAGIOS_DEFS=$ENGINES/nagios/kivrel-plugins.cfg
+OBJECT_DEFS=$ENGINES/objects.conf
+CLASSIC_DEFS=$ENGINES/commands.cfg
 
 fail() {
   echo "engines_test.sh: FAIL: $*" >&2
@@ -40,33 +41,35 @@ find_program() {
   command -v "$1" 2>/dev/null || { [[ -x "/usr/sbin/$1" ]] && echo "/usr/sbin/$1"; } ||
     fail "$1 not found"
 }
-ICINGA2=$(find_program icinga2)
-NAGIOS=$(find_program nagios4)
+# The engines' own command names (and, below, their own configuration
+# keywords) are what the engines' Debian packages install and read.
+OBJECT_ENGINE=$(find_program icinga2)
+CLASSIC_ENGINE=$(find_program nagios4)
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-engines.XXXXXX")
-ICINGA_PID=""
+ENGINE_PID=""
 
-stop_icinga() {
-  [[ -n "$ICINGA_PID" ]] || return 0
+stop_engine() {
+  [[ -n "$ENGINE_PID" ]] || return 0
   # The daemon runs in a session of its own: the umbrella process, its
   # worker and the spawn helper end together.
-  kill -TERM -- "-$ICINGA_PID" 2>/dev/null || true
+  kill -TERM -- "-$ENGINE_PID" 2>/dev/null || true
   local tenths=$((STOP_TIMEOUT * 10))
-  while kill -0 -- "-$ICINGA_PID" 2>/dev/null && ((tenths > 0)); do
+  while kill -0 -- "-$ENGINE_PID" 2>/dev/null && ((tenths > 0)); do
     sleep 0.1
     tenths=$((tenths - 1))
   done
-  kill -KILL -- "-$ICINGA_PID" 2>/dev/null || true
-  wait "$ICINGA_PID" 2>/dev/null || true
-  ICINGA_PID=""
+  kill -KILL -- "-$ENGINE_PID" 2>/dev/null || true
+  wait "$ENGINE_PID" 2>/dev/null || true
+  ENGINE_PID=""
 }
 
 cleanup() {
   local rc=$?
-  stop_icinga
-  if ((rc != 0)) && [[ -f "$TMP/icinga2/daemon.log" ]]; then
-    echo "---- icinga2 log ----" >&2
-    tail -n 100 "$TMP/icinga2/daemon.log" >&2
+  stop_engine
+  if ((rc != 0)) && [[ -f "$TMP/object/daemon.log" ]]; then
+    echo "---- object engine log ----" >&2
+    tail -n 100 "$TMP/object/daemon.log" >&2
   fi
   rm -rf -- "$TMP"
   exit "$rc"
@@ -76,31 +79,32 @@ trap 'exit 1' INT TERM HUP
 
 # ---- 1. The shipped files name the installed programs ----------------------
 for program in check_dbhealth check_dbquery check_sysinfo; do
-  grep -qF "command = [ \"$PLUGIN_DIR/$program\" ]" "$ICINGA2_DEFS" ||
-    fail "$ICINGA2_DEFS does not run $PLUGIN_DIR/$program"
-  grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$NAGIOS_DEFS" ||
-    fail "$NAGIOS_DEFS does not run $PLUGIN_DIR/$program"
+  grep -qF "command = [ \"$PLUGIN_DIR/$program\" ]" "$OBJECT_DEFS" ||
+    fail "$OBJECT_DEFS does not run $PLUGIN_DIR/$program"
+  grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$CLASSIC_DEFS" ||
+    fail "$CLASSIC_DEFS does not run $PLUGIN_DIR/$program"
 done
 
-# ---- 2a. Nagios 4 validates the commands -----------------------------------
-N=$TMP/nagios
+# ---- 2a. The classic core validates the commands ---------------------------
+N=$TMP/classic
 mkdir -p "$N/checkresults"
-cat >"$N/nagios.cfg" <<EOF
-cfg_file=$NAGIOS_DEFS
+cat >"$N/main.cfg" <<EOF
+cfg_file=$CLASSIC_DEFS
 cfg_file=$N/objects.cfg
-log_file=$N/nagios.log
+log_file=$N/core.log
 status_file=$N/status.dat
-temp_file=$N/nagios.tmp
+temp_file=$N/core.tmp
 temp_path=$N
-lock_file=$N/nagios.lock
+lock_file=$N/core.lock
 object_cache_file=$N/objects.cache
 precached_object_file=$N/objects.precache
 state_retention_file=$N/retention.dat
 check_result_path=$N/checkresults
-command_file=$N/nagios.cmd
+command_file=$N/core.cmd
+# The core runs as this user and group (the keywords are its own).
 nagios_user=$(id -un)
 nagios_group=$(id -gn)
-# Nagios warns when this is unset.
+# The core warns when this is unset.
 illegal_macro_output_chars=\`~\$&|'"<>
 EOF
 cat >"$N/objects.cfg" <<'EOF'
@@ -171,26 +175,26 @@ define service {
     check_command         kivrel_sysinfo!os
 }
 EOF
-if ! "$NAGIOS" -v "$N/nagios.cfg" >"$N/verify.log" 2>&1; then
+if ! "$CLASSIC_ENGINE" -v "$N/main.cfg" >"$N/verify.log" 2>&1; then
   cat "$N/verify.log" >&2
-  fail "nagios4 -v rejects the configuration"
+  fail "the classic core rejects the configuration"
 fi
 grep -qE '^Total Warnings: +0$' "$N/verify.log" || {
   cat "$N/verify.log" >&2
-  fail "nagios4 -v warns about the configuration"
+  fail "the classic core warns about the configuration"
 }
 
-# ---- 2b. Icinga 2 validates the CheckCommands ------------------------------
-I=$TMP/icinga2
+# ---- 2b. The object engine validates the CheckCommands ---------------------
+I=$TMP/object
 mkdir -p "$I"/{etc,lib,log,cache,spool,run}
-icinga_defines=(
+engine_defines=(
   -DConfigDir="$I/etc" -DDataDir="$I/lib" -DLogDir="$I/log"
   -DCacheDir="$I/cache" -DSpoolDir="$I/spool" -DInitRunDir="$I/run"
   -DNodeName="$NODE" -DRunAsUser="$(id -un)" -DRunAsGroup="$(id -gn)"
 )
 
 cat >"$I/etc/validate.conf" <<EOF
-include "$ICINGA2_DEFS"
+include "$OBJECT_DEFS"
 
 object Host "db" {
   address = "127.0.0.1"
@@ -212,17 +216,17 @@ object Service "os" {
   check_command = "kivrel_sysinfo"
 }
 EOF
-if ! "$ICINGA2" daemon -C -c "$I/etc/validate.conf" "${icinga_defines[@]}" \
+if ! "$OBJECT_ENGINE" daemon -C -c "$I/etc/validate.conf" "${engine_defines[@]}" \
   >"$I/validate.log" 2>&1; then
   cat "$I/validate.log" >&2
-  fail "icinga2 daemon -C rejects the configuration"
+  fail "the object engine rejects the configuration"
 fi
 grep -q 'Instantiated 3 CheckCommands' "$I/validate.log" || {
   cat "$I/validate.log" >&2
-  fail "icinga2 did not create the three CheckCommands"
+  fail "the object engine did not create the three CheckCommands"
 }
 
-# ---- 3. A private Icinga 2 runs the checks ---------------------------------
+# ---- 3. A private object engine runs the checks ---------------------------
 # Server settings: HOST, PORT, USER, PASSWORD, DATABASE, REPLICA_PORT, ...
 [[ -f "$SERVER_ENV" ]] || fail "no $SERVER_ENV (is the test server running?)"
 while IFS='=' read -r key value; do
@@ -231,16 +235,16 @@ done <"$SERVER_ENV"
 
 # The definitions as shipped, with the build's programs in place of the
 # installed ones.
-defs=$(<"$ICINGA2_DEFS")
-printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$I/etc/kivrel-plugins.conf"
+defs=$(<"$OBJECT_DEFS")
+printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$I/etc/objects.conf"
 
 # The API's certificates, made by the engine's own PKI commands.
 mkdir -p "$I/lib/certs"
 if ! {
-  "$ICINGA2" pki new-ca "${icinga_defines[@]}" &&
-    "$ICINGA2" pki new-cert "${icinga_defines[@]}" --cn "$NODE" \
+  "$OBJECT_ENGINE" pki new-ca "${engine_defines[@]}" &&
+    "$OBJECT_ENGINE" pki new-cert "${engine_defines[@]}" --cn "$NODE" \
       --key "$I/lib/certs/$NODE.key" --csr "$I/lib/certs/$NODE.csr" &&
-    "$ICINGA2" pki sign-csr "${icinga_defines[@]}" \
+    "$OBJECT_ENGINE" pki sign-csr "${engine_defines[@]}" \
       --csr "$I/lib/certs/$NODE.csr" --cert "$I/lib/certs/$NODE.crt" &&
     cp "$I/lib/ca/ca.crt" "$I/lib/certs/ca.crt"
 } >"$I/pki.log" 2>&1; then
@@ -263,10 +267,9 @@ username = $DB_USER
 password = $DB_PASSWORD
 EOF
 
-cat >"$I/etc/icinga2.conf" <<EOF
-include "kivrel-plugins.conf"
+cat >"$I/etc/engine.conf" <<EOF
+include "objects.conf"
 
-object IcingaApplication "app" { }
 object CheckerComponent "checker" { }
 object Endpoint NodeName { }
 object Zone NodeName { endpoints = [ NodeName ] }
@@ -323,9 +326,9 @@ object Service "os" {
 }
 EOF
 
-setsid "$ICINGA2" daemon -c "$I/etc/icinga2.conf" "${icinga_defines[@]}" \
+setsid "$OBJECT_ENGINE" daemon -c "$I/etc/engine.conf" "${engine_defines[@]}" \
   </dev/null >"$I/daemon.log" 2>&1 &
-ICINGA_PID=$!
+ENGINE_PID=$!
 
 # Prints one line per service: "NAME exit N", "NAME output TEXT" and one
 # "NAME perf ITEM" per performance data item; nothing for a service that has
@@ -363,18 +366,18 @@ PY
 results=$TMP/results
 deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
-  kill -0 "$ICINGA_PID" 2>/dev/null || fail "icinga2 ended early"
+  kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
     (($(grep -c '^[a-z]* exit ' "$results") == 4)); then
     break
   fi
   ((SECONDS < deadline)) || {
     cat "$TMP/api.err" "$results" >&2
-    fail "no check results from the icinga2 API within ${RESULT_TIMEOUT}s"
+    fail "no check results from the engine API within ${RESULT_TIMEOUT}s"
   }
   sleep 0.5
 done
-stop_icinga
+stop_engine
 
 expect_line() {  # expect_line LINE: the exact line is among the results
   grep -qxF -- "$1" "$results" || { cat "$results" >&2; fail "no result line: $1"; }
