@@ -27,18 +27,17 @@ namespace {
 	die(STATE_UNKNOWN, "%s\n", msg);
 }
 
-[[noreturn]] void die_errno(const char *msg) {
-	const char *why = strerror(errno);
-	die(STATE_UNKNOWN, "%s %s\n", msg, why);
-}
-
-void release_state_key(state_key *key) {
-	if (key->state_data) {
+// Release a key's retained data, if any, and forget it.
+void release_state_data(state_key *key) {
+	if (key && key->state_data) {
 		free(key->state_data->data);
-		key->state_data->data = nullptr;
 		free(key->state_data);
 		key->state_data = nullptr;
 	}
+}
+
+void release_state_key(state_key *key) {
+	release_state_data(key);
 	free(key->name);
 	key->name = nullptr;
 	free(key->_filename);
@@ -52,10 +51,10 @@ void kr_init(char *plugin_name, int argc, char **argv) {
 		return;
 	this_kivrel_plugin = static_cast<kivrel_plugin *>(calloc(1, sizeof(kivrel_plugin)));
 	if (!this_kivrel_plugin)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	this_kivrel_plugin->plugin_name = strdup(plugin_name);
 	if (!this_kivrel_plugin->plugin_name)
-		die_errno(_("Cannot execute strdup:"));
+		_kr_die_errno(_("Cannot execute strdup:"));
 	this_kivrel_plugin->argc = argc;
 	this_kivrel_plugin->argv = argv;
 }
@@ -78,6 +77,11 @@ void kr_cleanup(void) {
 		free(this_kivrel_plugin);
 	}
 	this_kivrel_plugin = nullptr;
+}
+
+void _kr_die_errno(const char *msg) {
+	const char *why = strerror(errno);
+	die(STATE_UNKNOWN, "%s %s\n", msg, why);
 }
 
 void _get_kivrel_plugin(kivrel_plugin **pointer) {
@@ -118,7 +122,7 @@ int translate_state(char *state_text) {
 range *parse_range_string(char *str) {
 	range *temp_range = static_cast<range *>(calloc(1, sizeof(range)));
 	if (!temp_range)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	temp_range->start = 0;
 	temp_range->start_infinity = FALSE;
 	temp_range->end = 0;
@@ -188,7 +192,7 @@ int get_status(double value, thresholds *my_thresholds) {
 int _set_thresholds(thresholds **my_thresholds, char *warn_string, char *critical_string) {
 	thresholds *temp = static_cast<thresholds *>(calloc(1, sizeof(thresholds)));
 	if (!temp)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	if (warn_string && !(temp->warning = parse_range_string(warn_string))) {
 		free(temp);
 		return 1;
@@ -247,7 +251,7 @@ state_key *current_key() {
 void make_parent_directories(const char *path) {
 	char *copy = strdup(path);
 	if (!copy)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	for (char *p = copy + 1; *p; p++) {
 		if (*p != '/')
 			continue;
@@ -278,10 +282,10 @@ void kr_enable_state(const char *keyname, int expected_data_version) {
 		die_message(_("This requires kr_init to be called"));
 	state_key *key = static_cast<state_key *>(calloc(1, sizeof(state_key)));
 	if (!key)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	char *name = keyname ? strdup(keyname) : _kr_state_generate_key();
 	if (!name)
-		die_errno(_("Cannot execute strdup:"));
+		_kr_die_errno(_("Cannot execute strdup:"));
 	for (const char *c = name; *c; c++) {
 		if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_')
 			die_message(_("Invalid character for keyname - only alphanumerics or '_'"));
@@ -292,7 +296,7 @@ void kr_enable_state(const char *keyname, int expected_data_version) {
 	key->data_version = expected_data_version;
 	if (asprintf(&key->_filename, "%s/%lu/%s/%s", _kr_state_calculate_location_prefix(),
 	             static_cast<unsigned long>(geteuid()), key->plugin_name, key->name) < 0)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	if (this_kivrel_plugin->state)
 		release_state_key(this_kivrel_plugin->state);
 	this_kivrel_plugin->state = key;
@@ -316,7 +320,7 @@ char *_kr_state_generate_key(void) {
 		snprintf(hex + 2 * i, 3, "%02x", digest[i]);
 	char *key = strdup(hex);
 	if (!key)
-		die_errno(_("Cannot execute strdup:"));
+		_kr_die_errno(_("Cannot execute strdup:"));
 	return key;
 }
 
@@ -335,16 +339,15 @@ state_data *kr_state_read(void) {
 	if (!this_kivrel_plugin)
 		die_message(_("This requires kr_init to be called"));
 	state_key *key = current_key();
-	FILE *file = fopen(key->_filename, "re");
-	if (!file) {
-		_cleanup_state_data();
-		return nullptr;
-	}
+	// Every read replaces what the last one found.
 	_cleanup_state_data();
+	FILE *file = fopen(key->_filename, "re");
+	if (!file)
+		return nullptr;
 	key->state_data = static_cast<state_data *>(calloc(1, sizeof(state_data)));
 	if (!key->state_data) {
 		fclose(file);
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	}
 	int found = _kr_state_read_file(file);
 	fclose(file);
@@ -358,7 +361,7 @@ int _kr_state_read_file(FILE *state_file) {
 	time_t now = time(nullptr);
 	char *line = static_cast<char *>(calloc(state_line_size, 1));
 	if (!line)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	int expected = STATE_FILE_VERSION;
 	int result = FALSE;
 	bool stop = false;
@@ -389,7 +392,7 @@ int _kr_state_read_file(FILE *state_file) {
 			key->state_data->data = strdup(line);
 			if (!key->state_data->data) {
 				free(line);
-				die_errno(_("Cannot execute strdup:"));
+				_kr_die_errno(_("Cannot execute strdup:"));
 			}
 			result = TRUE;
 			expected = STATE_DATA_END;
@@ -412,7 +415,7 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 
 	char *temp_name = nullptr;
 	if (asprintf(&temp_name, "%s.XXXXXX", key->_filename) < 0)
-		die_errno(_("Cannot allocate memory:"));
+		_kr_die_errno(_("Cannot allocate memory:"));
 	int fd = mkstemp(temp_name);
 	if (fd < 0) {
 		free(temp_name);
@@ -441,12 +444,7 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 }
 
 void _cleanup_state_data(void) {
-	state_key *key = current_key();
-	if (key && key->state_data) {
-		free(key->state_data->data);
-		free(key->state_data);
-		key->state_data = nullptr;
-	}
+	release_state_data(current_key());
 }
 
 // ---- Text and privilege helpers ----

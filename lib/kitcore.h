@@ -61,6 +61,10 @@ void _get_kivrel_plugin(kivrel_plugin **pointer);
 void die(int result, const char *fmt, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 
+/// End the run with STATE_UNKNOWN and "<msg> <system error text for errno>",
+/// the library's message for a failed allocation or system call.
+void _kr_die_errno(const char *msg) __attribute__((noreturn));
+
 /// Map "OK"/"WARNING"/"CRITICAL"/"UNKNOWN" (any letter case) or the digits
 /// "0" to "3" to a plugin state. Returns ERROR for any other text.
 int translate_state(char *state_text);

@@ -13,15 +13,10 @@
 
 namespace {
 
-[[noreturn]] void die_no_memory() {
-	const char *why = strerror(errno);
-	die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), why);
-}
-
 template <typename T> T *_new_node() {
 	T *node = static_cast<T *>(calloc(1, sizeof(T)));
 	if (!node)
-		die_no_memory();
+		_kr_die_errno(_("Cannot allocate memory:"));
 	return node;
 }
 

@@ -39,19 +39,14 @@ const char separators[] = " \t\r\n";
 const size_t first_block = 64 * 1024;
 const size_t min_read = 4096;
 
-[[noreturn]] void die_no_memory() {
-	const char *why = strerror(errno);
-	die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), why);
-}
-
 void *realloc_or_die(void *block, size_t count, size_t size) {
 	if (size != 0 && count > SIZE_MAX / size) {
 		errno = ENOMEM;
-		die_no_memory();
+		_kr_die_errno(_("Cannot allocate memory:"));
 	}
 	void *grown = realloc(block, count * size);
 	if (!grown)
-		die_no_memory();
+		_kr_die_errno(_("Cannot allocate memory:"));
 	return grown;
 }
 
@@ -337,7 +332,7 @@ void cmd_init(void) {
 		_cmd_pids = static_cast<pid_t *>(calloc(maxfd > 0 ? static_cast<size_t>(maxfd) : 1,
 		                                        sizeof(pid_t)));
 		if (!_cmd_pids)
-			die_no_memory();
+			_kr_die_errno(_("Cannot allocate memory:"));
 	}
 }
 

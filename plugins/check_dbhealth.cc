@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "argmerge.h"
 #include "common.h"
 #include "db_connect.h"
 #include "db_help.h"

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "argmerge.h"
 #include "common.h"
 #include "db_connect.h"
 #include "db_help.h"
