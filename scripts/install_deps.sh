@@ -12,8 +12,11 @@ packages=(
   hyperfine python3 valgrind
   clang libclang-rt-14-dev
   help2man lintian dpkg-dev fakeroot
-  icinga2-bin nagios4-core   # the two monitoring engines the engine test runs
+  icinga2-bin   # the object-configured engine; the classic one is unpacked by the engine test
 )
+# Packages of other check-plugin collections, and the packages that pull
+# them in. None of them may be on a machine that builds or tests ours.
+readonly foreign_pattern='^(monitoring-plugins.*|nagios-plugins.*|nagios4-common|nagios4-core|nagios4)$'
 readonly LOCALE_NAME=de_DE.UTF-8
 
 as_root=()
@@ -28,6 +31,18 @@ need_root() {
     exit 1
   fi
 }
+
+# An earlier run installed the classic engine's packages, and with them
+# another plugin collection; take them away again.
+installed_foreign=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' 2>/dev/null |
+  awk '$1 ~ /^[ih]i/ {print $2}' | grep -E "$foreign_pattern" || true)
+if [[ -n "$installed_foreign" ]]; then
+  need_root "removing $(echo $installed_foreign)"
+  echo "install_deps.sh: purging $(echo $installed_foreign)"
+  # shellcheck disable=SC2086
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y $installed_foreign
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do
@@ -59,6 +74,15 @@ if ((${#missing[@]} > 0)); then
   trap remove_policy EXIT
   export DEBIAN_FRONTEND=noninteractive
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+  # Refuse, before anything is unpacked, an install that would bring in
+  # another plugin collection, however deep in the dependencies.
+  foreign=$(apt-get install -s --no-install-recommends "${missing[@]}" |
+    awk '$1 == "Inst" {print $2}' | grep -E "$foreign_pattern" || true)
+  if [[ -n "$foreign" ]]; then
+    echo "install_deps.sh: refusing: installing ${missing[*]} would pull in" \
+      "$(echo $foreign), packages of another plugin collection" >&2
+    exit 1
+  fi
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y \
     --no-install-recommends "${missing[@]}"
   remove_policy

@@ -8,5 +8,6 @@ add_test(NAME engines
           "${CMAKE_BINARY_DIR}/engines"
           "${CMAKE_INSTALL_FULL_LIBEXECDIR}/${KIVREL_PACKAGE}"
           "$<TARGET_FILE_DIR:check_dbquery>"
-          "${CMAKE_CURRENT_BINARY_DIR}/server/server.env")
+          "${CMAKE_CURRENT_BINARY_DIR}/server/server.env"
+          "${CMAKE_BINARY_DIR}/cache/classic-engine")
 set_tests_properties(engines PROPERTIES FIXTURES_REQUIRED run_env TIMEOUT 120)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The monitoring-engine definitions under the real engines.
 #
-#   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV
+#   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR
 #
 # ENGINES_DIR holds the generated objects.conf (CheckCommand objects) and
 # commands.cfg (define command blocks), which name the programs in
@@ -24,11 +24,12 @@ readonly NODE=kivrel-engine-test
 readonly RESULT_TIMEOUT=60
 readonly STOP_TIMEOUT=20
 
-(($# == 4)) || { echo "usage: $0 ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV" >&2; exit 2; }
+(($# == 5)) || { echo "usage: $0 ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR" >&2; exit 2; }
 ENGINES=$(cd "$1" && pwd)
 PLUGIN_DIR=$2
 BUILT_DIR=$(cd "$3" && pwd)
 SERVER_ENV=$4
+CACHE_DIR=$5
 OBJECT_DEFS=$ENGINES/objects.conf
 CLASSIC_DEFS=$ENGINES/commands.cfg
 
@@ -44,7 +45,10 @@ find_program() {
 # The engines' own command names (and, below, their own configuration
 # keywords) are what the engines' Debian packages install and read.
 OBJECT_ENGINE=$(find_program icinga2)
-CLASSIC_ENGINE=$(find_program nagios4)
+# The classic engine is unpacked from its package into CACHE_DIR, never
+# installed (see scripts/classic_engine.sh).
+CLASSIC_ENGINE=$(bash "$(dirname "${BASH_SOURCE[0]}")/../scripts/classic_engine.sh" "$CACHE_DIR") ||
+  fail "the classic engine could not be unpacked"
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-engines.XXXXXX")
 ENGINE_PID=""
