@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+
+#include <string>
 
 #include "build_config.h"
 
@@ -119,6 +122,34 @@ int translate_state(char *state_text) {
 
 // ---- Ranges and thresholds ----
 
+namespace {
+
+bool only_blanks(const char *from, const char *to) {
+	for (; from < to; from++)
+		if (!isspace(static_cast<unsigned char>(*from)))
+			return false;
+	return true;
+}
+
+// The number that fills [from, to) but for blanks around it; a bound that
+// is not a number (NaN) is refused. An empty part is the number 0, as
+// before ":10" meant 0 to 10.
+bool read_bound(const char *from, const char *to, double *value) {
+	if (only_blanks(from, to)) {
+		*value = 0;
+		return true;
+	}
+	std::string part(from, to);
+	char *rest = nullptr;
+	double v = strtod(part.c_str(), &rest);
+	if (rest == part.c_str() || !only_blanks(rest, part.c_str() + part.size()) || std::isnan(v))
+		return false;
+	*value = v;
+	return true;
+}
+
+}  // namespace
+
 range *parse_range_string(char *str) {
 	range *temp_range = static_cast<range *>(calloc(1, sizeof(range)));
 	if (!temp_range)
@@ -134,18 +165,36 @@ range *parse_range_string(char *str) {
 		str++;
 	}
 
+	// Each bound must be wholly a number (blanks around it allowed), so that
+	// a typo such as "5x" or "sixty" is refused rather than read as 0.
 	const char *end_str = strchr(str, ':');
 	if (end_str) {
-		if (*str == '~')
+		if (*str == '~') {
+			if (!only_blanks(str + 1, end_str)) {
+				free(temp_range);
+				return nullptr;
+			}
 			temp_range->start_infinity = TRUE;
-		else
-			set_range_start(temp_range, strtod(str, nullptr));
+		} else {
+			double start;
+			if (!read_bound(str, end_str, &start)) {
+				free(temp_range);
+				return nullptr;
+			}
+			set_range_start(temp_range, start);
+		}
 		end_str++;
 	} else {
 		end_str = str;
 	}
-	if (*end_str != '\0')
-		set_range_end(temp_range, strtod(end_str, nullptr));
+	if (*end_str != '\0') {
+		double end;
+		if (!read_bound(end_str, end_str + strlen(end_str), &end)) {
+			free(temp_range);
+			return nullptr;
+		}
+		set_range_end(temp_range, end);
+	}
 
 	// "end >= start" is false for a NaN bound too, which rejects it.
 	if (!temp_range->start_infinity && !temp_range->end_infinity &&

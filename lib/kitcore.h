@@ -84,8 +84,10 @@ typedef struct thresholds_struct {
 	range *critical;  /* null when no critical range was given */
 } thresholds;
 
-/// Parse a range text ("[@][start:][end]", "~" for minus infinity).
-/// Returns a new range owned by the caller, or null when end < start.
+/// Parse a range text ("[@][start:][end]", "~" for minus infinity; an empty
+/// start is 0, an empty end plus infinity). Returns a new range owned by the
+/// caller, or null when a bound is not wholly a number (blanks around it
+/// aside), is NaN, or end < start.
 /// Dies with STATE_UNKNOWN when memory runs out.
 range *parse_range_string(char *str);
 

@@ -21,8 +21,8 @@
 const char *progname = "check_dbhealth";
 
 // Where and how to connect: db_host, db_user, db_pass, db, db_port,
-// db_socket, opt_file, opt_group, and TLS: ssl, cert, key, ca_cert, ca_dir
-// and ciphers.
+// db_socket, opt_file, opt_group, TLS (ssl, cert, key, ca_cert, ca_dir,
+// ciphers) and the run's timeout.
 static db_settings conn = db_settings_default();
 static int check_slave = 0;
 static int ignore_auth = 0;
@@ -49,7 +49,7 @@ static void print_help(void);
 // connection as an aborted client and log it on every check.
 [[noreturn]] static void close_and_die(MYSQL *mysql, int state, const char *fmt, const char *text) {
 	mysql_close(mysql);
-	die(state, fmt, text);
+	db_die(state, fmt, text);
 }
 
 static void connect_or_die(MYSQL *mysql) {
@@ -66,18 +66,18 @@ static void connect_or_die(MYSQL *mysql) {
 		mysql_close(mysql);
 		exit(db_plugin_finish(STATE_OK));
 	}
-	die(db_connect_failure_state(err), "%s\n", mysql_error(mysql));
+	db_die(db_connect_failure_state(err), "%s\n", db_connect_error(mysql));
 }
 
-// The server's statistics text, copied.
+// The server's statistics text, copied. On an error the client library
+// returns its error text in place of the statistics, so the error number,
+// not the text, tells whether the server answered.
 static char *fetch_statistics(MYSQL *mysql) {
 	const char *stat = mysql_stat(mysql);
-	char *result = nullptr;
-	if (stat)
-		xasprintf(&result, "%s", stat);
-	unsigned int err = mysql_errno(mysql);
-	if (err == CR_SERVER_GONE_ERROR || err == CR_SERVER_LOST || err == CR_UNKNOWN_ERROR || !result)
+	if (mysql_errno(mysql) != 0 || !stat)
 		close_and_die(mysql, STATE_CRITICAL, "%s\n", db_error_copy(mysql));
+	char *result = nullptr;
+	xasprintf(&result, "%s", stat);
 	return result;
 }
 
@@ -168,15 +168,15 @@ static void check_replica(MYSQL *mysql, char *slaveresult, size_t size, char **p
 		return;
 	case replica_outcome::unavailable:
 		mysql_close(mysql);
-		die(STATE_CRITICAL, "Slave status unavailable\n");
+		db_die(STATE_CRITICAL, "Slave status unavailable\n");
 	case replica_outcome::not_running:
 		close_and_die(mysql, STATE_CRITICAL, "%s\n", slaveresult);
 	case replica_outcome::slow_warning:
 		mysql_close(mysql);
-		die(STATE_WARNING, "SLOW_SLAVE %s: %s|%s\n", _("WARNING"), slaveresult, *perf);
+		db_die(STATE_WARNING, "SLOW_SLAVE %s: %s|%s\n", _("WARNING"), slaveresult, *perf);
 	case replica_outcome::slow_critical:
 		mysql_close(mysql);
-		die(STATE_CRITICAL, "SLOW_SLAVE %s: %s|%s\n", _("CRITICAL"), slaveresult, *perf);
+		db_die(STATE_CRITICAL, "SLOW_SLAVE %s: %s|%s\n", _("CRITICAL"), slaveresult, *perf);
 	}
 }
 
@@ -201,7 +201,7 @@ int main(int argc, char **argv) {
 	return db_plugin_finish(STATE_OK);
 }
 
-static const char short_options[] = "hlvVnSP:p:u:d:H:s:c:w:a:k:C:D:L:f:g:";
+static const char short_options[] = "hvVnSc:w:" DB_CONNECTION_SHORTOPTS;
 static const struct option longopts[] = {
 	DB_CONNECTION_LONGOPTS,
 	{"critical", required_argument, nullptr, 'c'},
@@ -209,12 +209,8 @@ static const struct option longopts[] = {
 	{"check-slave", no_argument, nullptr, 'S'},
 	{"ignore-auth", no_argument, nullptr, 'n'},
 	DB_STANDARD_LONGOPTS,
-	{"ssl", no_argument, nullptr, 'l'},
-	{"ca-cert", optional_argument, nullptr, 'C'},
-	{"key", required_argument, nullptr, 'k'},
-	{"cert", required_argument, nullptr, 'a'},
-	{"ca-dir", required_argument, nullptr, 'D'},
-	{"ciphers", required_argument, nullptr, 'L'},
+	DB_TLS_LONGOPTS,
+	DB_TIMEOUT_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -232,7 +228,8 @@ static void take_positional(int argc, char **argv) {
 		} else if (!conn.db) {
 			conn.db = argv[i];
 		} else if (is_intnonneg(argv[i])) {
-			conn.db_port = static_cast<unsigned int>(atoi(argv[i]));
+			// Checked as -P is: 95852 must not become port 30316.
+			db_connection_option('P', argv[i], &conn);
 		} else {
 			return;
 		}
@@ -261,25 +258,6 @@ static void apply_option(int c, char *arg) {
 		break;
 	case 'v':
 		verbose++;
-		break;
-	case 'l':
-		conn.ssl = TRUE;
-		break;
-	case 'C':
-		// --ca-cert takes its path only as --ca-cert=PATH.
-		conn.ca_cert = arg;
-		break;
-	case 'k':
-		conn.key = arg;
-		break;
-	case 'a':
-		conn.cert = arg;
-		break;
-	case 'D':
-		conn.ca_dir = arg;
-		break;
-	case 'L':
-		conn.ciphers = arg;
 		break;
 	}
 }
@@ -310,6 +288,7 @@ void print_usage(void) {
 	printf(" %s [-d database] [-H host] [-P port] [-s socket]\n", progname);
 	printf("       [-u user] [-p password] [-S] [-l] [-a cert] [-k key]\n");
 	printf("       [-C ca-cert] [-D ca-dir] [-L ciphers] [-f optfile] [-g group]\n");
+	printf("       [--ssl-chain-only] [-t timeout]\n");
 }
 
 static void print_help(void) {
@@ -333,12 +312,8 @@ static void print_help(void) {
 	print_entry("-c, --critical",
 	            _("Exit with CRITICAL status if slave server is more then INTEGER seconds"));
 	printf("    %s\n", _("behind master"));
-	print_entry("-l, --ssl", _("Use ssl encryptation"));
-	print_entry("-C, --ca-cert=STRING", _("Path to CA signing the cert"));
-	print_entry("-a, --cert=STRING", _("Path to SSL certificate"));
-	print_entry("-k, --key=STRING", _("Path to private SSL key"));
-	print_entry("-D, --ca-dir=STRING", _("Path to CA directory"));
-	print_entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
+	db_help_tls();
+	db_help_timeout();
 	printf("\n");
 	printf(" %s\n", _("There are no required arguments. By default, the local database is checked"));
 	printf(" %s\n", _("using the default unix socket. You can force TCP on localhost by using an"));

@@ -18,7 +18,7 @@
 const char *progname = "check_dbquery";
 
 // Where and how to connect: db_host, db_user, db_pass, db, db_port,
-// db_socket, opt_file and opt_group.
+// db_socket, opt_file, opt_group, TLS and the run's timeout.
 static db_settings conn = db_settings_default();
 static char *sql_query = nullptr;
 static int verbose = 0;
@@ -28,41 +28,29 @@ static int process_arguments(int argc, char **argv);
 static int validate_arguments(void);
 static void print_help(void);
 
-static const char *state_word(int state) {
-	switch (state) {
-	case STATE_OK:
-		return _("OK");
-	case STATE_WARNING:
-		return _("WARNING");
-	default:
-		return _("CRITICAL");
-	}
-}
-
 // Connect, run the query and return a private copy of the first field of the
 // first row (null for SQL NULL). Every failure ends the run.
 static char *fetch_first_field(MYSQL *mysql) {
 	if (!db_connect(mysql, &conn)) {
-		int state = db_connect_failure_state(mysql_errno(mysql));
-		die(state, "QUERY %s: %s\n", state_word(state), mysql_error(mysql));
+		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n", db_connect_error(mysql));
 	}
 
 	if (mysql_query(mysql, sql_query) != 0) {
 		char *error = db_error_copy(mysql);
 		mysql_close(mysql);
-		die(STATE_CRITICAL, "QUERY %s: %s - %s\n", _("CRITICAL"), _("Error with query"), error);
+		db_die(STATE_CRITICAL, "%s - %s\n", _("Error with query"), error);
 	}
 
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res) {
 		char *error = db_error_copy(mysql);
 		mysql_close(mysql);
-		die(STATE_CRITICAL, "QUERY %s: Error with store_result - %s\n", _("CRITICAL"), error);
+		db_die(STATE_CRITICAL, "Error with store_result - %s\n", error);
 	}
 
 	if (mysql_num_rows(res) == 0) {
 		mysql_close(mysql);
-		die(STATE_WARNING, "QUERY %s: %s\n", _("WARNING"), _("No rows returned"));
+		db_die(STATE_WARNING, "%s\n", _("No rows returned"));
 	}
 
 	MYSQL_ROW row = mysql_fetch_row(res);
@@ -70,7 +58,7 @@ static char *fetch_first_field(MYSQL *mysql) {
 		char *error = db_error_copy(mysql);
 		mysql_free_result(res);
 		mysql_close(mysql);
-		die(STATE_CRITICAL, "QUERY %s: Fetch row error - %s\n", _("CRITICAL"), error);
+		db_die(STATE_CRITICAL, "Fetch row error - %s\n", error);
 	}
 
 	char *field = nullptr;
@@ -93,6 +81,7 @@ static char *fetch_first_field(MYSQL *mysql) {
 
 int main(int argc, char **argv) {
 	argv = db_plugin_start(&argc, argv, progname);
+	db_set_status_prefix("QUERY");
 	if (process_arguments(argc, argv) == ERROR)
 		usage4(_("Could not parse arguments"));
 
@@ -100,8 +89,7 @@ int main(int argc, char **argv) {
 	char *result = fetch_first_field(&mysql);
 
 	if (!is_numeric(result))
-		die(STATE_CRITICAL, "QUERY %s: %s - '%s'\n", _("CRITICAL"), _("Is not a numeric"),
-		    result ? result : "NULL");
+		db_die(STATE_CRITICAL, "%s - '%s'\n", _("Is not a numeric"), result ? result : "NULL");
 
 	double value = strtod(result, nullptr);
 	if (verbose >= 3)
@@ -114,20 +102,22 @@ int main(int argc, char **argv) {
 	                       warn != nullptr, warn ? warn->end : 0.0,
 	                       crit != nullptr, crit ? crit->end : 0.0,
 	                       FALSE, 0.0, FALSE, 0.0);
-	printf("QUERY %s: ", state_word(status));
+	printf("QUERY %s: ", db_state_word(status));
 	printf(_("'%s' returned %f | %s"), sql_query, value, perf);
 	printf("\n");
 
 	return db_plugin_finish(status);
 }
 
-static const char short_options[] = "hvVP:p:u:d:H:s:q:w:c:f:g:";
+static const char short_options[] = "hvVq:w:c:" DB_CONNECTION_SHORTOPTS;
 static const struct option longopts[] = {
 	DB_CONNECTION_LONGOPTS,
 	DB_STANDARD_LONGOPTS,
 	{"query", required_argument, nullptr, 'q'},
 	{"warning", required_argument, nullptr, 'w'},
 	{"critical", required_argument, nullptr, 'c'},
+	DB_TLS_LONGOPTS,
+	DB_TIMEOUT_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -171,6 +161,8 @@ void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s -q SQL_query [-w warn] [-c crit] [-H host] [-P port] [-s socket]\n", progname);
 	printf("       [-d database] [-u user] [-p password] [-f optfile] [-g group]\n");
+	printf("       [-l] [-a cert] [-k key] [-C ca-cert] [-D ca-dir] [-L ciphers]\n");
+	printf("       [--ssl-chain-only] [-t timeout]\n");
 }
 
 static void print_help(void) {
@@ -193,6 +185,8 @@ static void print_help(void) {
 	printf(" -u, --username=STRING\n");
 	printf("    %s\n", _("Username to login with"));
 	db_help_password(_("Password to login with"));
+	db_help_tls();
+	db_help_timeout();
 	printf("\n");
 	printf(" %s\n", _("A query is required. The result from the query should be numeric."));
 	printf(" %s\n", _("For extra security, create a user with minimal access."));

@@ -2,14 +2,20 @@
 #include "db_connect.h"
 
 #include <errmsg.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "argmerge.h"
 #include "build_config.h"
+#include "db_option_file.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 
@@ -24,19 +30,144 @@ char **db_plugin_start(int *argc, char **argv, const char *name) {
 }
 
 int db_plugin_finish(int state) {
+	// The run is over; a late alarm must not add a second line.
+	alarm(0);
 	return fflush(stdout) == 0 && !ferror(stdout) ? state : STATE_UNKNOWN;
 }
 
+const char *db_state_word(int state) {
+	switch (state) {
+	case STATE_OK:
+		return _("OK");
+	case STATE_WARNING:
+		return _("WARNING");
+	case STATE_CRITICAL:
+		return _("CRITICAL");
+	default:
+		return _("UNKNOWN");
+	}
+}
+
+namespace {
+
+const char *status_prefix = nullptr;
+
+// The line that the run bound prints, formatted before it is armed: the
+// signal handler may only write it.
+char timeout_line[512];
+size_t timeout_line_length = 0;
+
+void on_timeout(int) {
+	ssize_t ignored = write(STDOUT_FILENO, timeout_line, timeout_line_length);
+	(void)ignored;
+	_exit(STATE_CRITICAL);
+}
+
+// "<prefix> <state word>: " when the program has a prefix, else "".
+std::string line_start(int state) {
+	if (!status_prefix)
+		return "";
+	return std::string(status_prefix) + " " + db_state_word(state) + ": ";
+}
+
+// End the run when it has taken \a seconds, whatever it is waiting for.
+void arm_run_bound(unsigned int seconds) {
+	char *message = nullptr;
+	xasprintf(&message, _("Timeout after %u seconds"), seconds);
+	std::string line = line_start(STATE_CRITICAL) + message + "\n";
+	free(message);
+	timeout_line_length = std::min(line.size(), sizeof timeout_line);
+	memcpy(timeout_line, line.data(), timeout_line_length);
+	struct sigaction sa = {};
+	sa.sa_handler = on_timeout;
+	sigemptyset(&sa.sa_mask);
+	sigaction(SIGALRM, &sa, nullptr);
+	alarm(seconds);
+}
+
+// The login plugins that never send the password as it stands; the others
+// (cleartext, dialog) are allowed only towards a verified server.
+const char safe_login_plugins[] =
+	"mysql_native_password,mysql_old_password,client_ed25519,caching_sha2_password,"
+	"sha256_password,auth_gssapi_client";
+
+bool uses_tls(const db_settings *s) {
+	return s->ssl || s->key || s->cert || s->ca_cert || s->ca_dir || s->ciphers;
+}
+
+// Read the -f file before the client library does: it would skip a file it
+// cannot read, and wait forever on a FIFO.
+db_option_file_info check_option_file(const db_settings *s) {
+	db_option_file_info info = {FALSE, -1, -1, FALSE};
+	if (!s->opt_file)
+		return info;
+	char *error = nullptr;
+	if (!db_read_option_file(s->opt_file, s->opt_group, &info, &error))
+		db_die(STATE_UNKNOWN, "%s\n", error);
+	if (s->opt_group && !info.group_found)
+		db_die(STATE_UNKNOWN, _("The option file %s has no group [%s]\n"), s->opt_file,
+		       s->opt_group);
+	return info;
+}
+
+}  // namespace
+
+void db_set_status_prefix(const char *prefix) {
+	status_prefix = prefix;
+}
+
+void db_die(int state, const char *fmt, ...) {
+	alarm(0);
+	fputs(line_start(state).c_str(), stdout);
+	va_list ap;
+	va_start(ap, fmt);
+	vprintf(fmt, ap);
+	va_end(ap);
+	exit(db_plugin_finish(state));
+}
+
 int db_connect(MYSQL *mysql, const db_settings *s) {
+	db_option_file_info file = check_option_file(s);
+	unsigned int bound = s->timeout;
+	if (bound == 0) {
+		bound = DB_DEFAULT_TIMEOUT;
+		// The option file's connect timeout still holds without -t.
+		if (file.connect_timeout > static_cast<long>(bound))
+			bound = static_cast<unsigned int>(std::min(file.connect_timeout, 86400L));
+	}
+	arm_run_bound(bound);
+
 	mysql_init(mysql);
-	// The option file is read at connect time and so overrides this.
-	unsigned int timeout = DB_CONNECT_TIMEOUT;
-	mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+	// One second more than the run bound, so that the bound speaks first;
+	// an option file's connect-timeout, read at connect time, overrides the
+	// connect limit.
+	unsigned int limit = bound + 1;
+	mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &limit);
+	mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &limit);
+	mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &limit);
 	if (s->opt_file)
 		mysql_options(mysql, MYSQL_READ_DEFAULT_FILE, s->opt_file);
 	mysql_options(mysql, MYSQL_READ_DEFAULT_GROUP, s->opt_group ? s->opt_group : "client");
-	if (s->ssl)
+
+	// A CA means a verified server: one that chains to it and, unless
+	// --ssl-chain-only says otherwise, names the host connected to. The
+	// client library then refuses a server without TLS before it logs in.
+	bool verify_host = file.verify_server_cert == 1 ||
+	                   ((s->ca_cert || s->ca_dir) && !s->ssl_chain_only);
+	bool tls = uses_tls(s) || verify_host;
+	if (uses_tls(s))
 		mysql_ssl_set(mysql, s->key, s->cert, s->ca_cert, s->ca_dir, s->ciphers);
+	if (tls) {
+		my_bool on = 1;
+		mysql_options(mysql, MYSQL_OPT_SSL_ENFORCE, &on);
+		if (verify_host)
+			mysql_options(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+	}
+	// Anywhere else the password may meet a server that is not the one
+	// meant, or travel without TLS: only logins that never send it as it
+	// stands are allowed.
+	if (!verify_host)
+		mysql_optionsv(mysql, MARIADB_OPT_RESTRICTED_AUTH, safe_login_plugins);
 
 	const char *host = s->db_host;
 	const char *socket = s->db_socket;
@@ -45,9 +176,28 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 		socket = host;
 		host = "localhost";
 	}
-	return mysql_real_connect(mysql, host, s->db_user, s->db_pass, s->db, s->db_port, socket, 0)
-	           ? TRUE
-	           : FALSE;
+	// Without -P the option files may name the port; the library's own
+	// default is 3306.
+	unsigned int port = s->port_given ? s->db_port : 0;
+	if (!mysql_real_connect(mysql, host, s->db_user, s->db_pass, s->db, port, socket, 0))
+		return FALSE;
+	// Without verification the client library goes on in plaintext when
+	// the server offers no TLS; the login it made was one of the safe ones.
+	if (tls && !mysql_get_ssl_cipher(mysql)) {
+		mysql_close(mysql);
+		db_die(STATE_CRITICAL, "%s\n", _("TLS/SSL error: SSL is required, but the server does not support it"));
+	}
+	return TRUE;
+}
+
+const char *db_connect_error(MYSQL *mysql) {
+	if (mysql_errno(mysql) != CR_PLUGIN_NOT_ALLOWED)
+		return mysql_error(mysql);
+	char *text = nullptr;
+	xasprintf(&text, "%s (%s)", mysql_error(mysql),
+	          _("refused: this login would send the password in cleartext; it is allowed "
+	            "only over TLS to a server verified with -C or -D"));
+	return text;
 }
 
 int db_connect_failure_state(unsigned int err) {
@@ -78,6 +228,7 @@ int db_connection_option(int c, char *arg, db_settings *s) {
 		return TRUE;
 	case 'P':
 		s->db_port = db_port_option(arg);
+		s->port_given = TRUE;
 		return TRUE;
 	case 's':
 		s->db_socket = arg;
@@ -97,21 +248,106 @@ int db_connection_option(int c, char *arg, db_settings *s) {
 	case 'g':
 		s->opt_group = arg;
 		return TRUE;
+	case 't':
+		s->timeout = db_timeout_option(arg);
+		return TRUE;
+	case 'l':
+		s->ssl = TRUE;
+		return TRUE;
+	case 'C':
+		// --ca-cert takes its path only as --ca-cert=PATH.
+		s->ca_cert = arg;
+		return TRUE;
+	case 'k':
+		s->key = arg;
+		return TRUE;
+	case 'a':
+		s->cert = arg;
+		return TRUE;
+	case 'D':
+		s->ca_dir = arg;
+		return TRUE;
+	case 'L':
+		s->ciphers = arg;
+		return TRUE;
+	case DB_OPT_SSL_CHAIN_ONLY:
+		s->ssl_chain_only = TRUE;
+		return TRUE;
 	default:
 		return FALSE;
 	}
 }
+
+namespace {
+
+// The name of a long option word, without "--" and without what follows its
+// '=': that may be a password given to a mistyped option.
+std::string long_option_name(const char *word) {
+	std::string name = word + 2;
+	return name.substr(0, name.find('='));
+}
+
+// Explain a rejected option on standard error, as the option parser would,
+// but never with the value of a long option.
+void explain_rejected(int c, const char *program, const char *word, const struct option *longopts) {
+	// The word before optind is the rejected long option, unless a short
+	// option inside a later word was rejected (the parser then names it in
+	// optopt, and no long option of that prefix returns it).
+	std::string name;
+	int matches = 0;
+	const struct option *found = nullptr;
+	bool is_long = word && strncmp(word, "--", 2) == 0 && word[2] != '\0';
+	if (is_long) {
+		name = long_option_name(word);
+		for (const struct option *o = longopts; o->name; o++) {
+			if (name == o->name) {
+				matches = 1;
+				found = o;
+				break;
+			}
+			if (strncmp(o->name, name.c_str(), name.size()) == 0) {
+				matches++;
+				found = o;
+			}
+		}
+		is_long = optopt == 0 || (matches == 1 && found->val == optopt);
+	}
+	if (is_long) {
+		if (matches == 0)
+			fprintf(stderr, _("%s: unrecognized option '--%s'\n"), program, name.c_str());
+		else if (matches > 1)
+			fprintf(stderr, _("%s: option '--%s' is ambiguous\n"), program, name.c_str());
+		else if (c == ':')
+			fprintf(stderr, _("%s: option '--%s' requires an argument\n"), program, found->name);
+		else
+			fprintf(stderr, _("%s: option '--%s' doesn't allow an argument\n"), program,
+			        found->name);
+		return;
+	}
+	if (c == ':')
+		fprintf(stderr, _("%s: option requires an argument -- '%c'\n"), program, optopt);
+	else
+		fprintf(stderr, _("%s: invalid option -- '%c'\n"), program, optopt);
+}
+
+}  // namespace
 
 int db_parse_options(int argc, char **argv, const char *short_options,
                      const struct option *longopts, db_settings *s,
                      void (*apply)(int c, char *arg), void (*help)(void)) {
 	if (argc < 1)
 		return ERROR;
+	// The parser's own messages would echo a mistyped --passwd=SECRET whole.
+	std::string options = std::string(":") + short_options;
+	opterr = 0;
 	int c;
 	int option = 0;
-	while ((c = getopt_long(argc, argv, short_options, longopts, &option)) != -1) {
-		if (c == '?')  // the parser has explained on standard error
+	while ((c = getopt_long(argc, argv, options.c_str(), longopts, &option)) != -1) {
+		if (c == '?' || c == ':') {
+			const char *word = optind > 0 && optind <= argc ? argv[optind - 1] : nullptr;
+			explain_rejected(c, argv[0], word, longopts);
 			usage5();
+		}
 		if (c == 'h' || c == 'V') {
 			if (c == 'h')
 				help();
@@ -132,6 +368,13 @@ void db_settings_complete(db_settings *s) {
 		s->db_host = db_empty_text();
 	if (!s->db)
 		s->db = db_empty_text();
+}
+
+unsigned int db_timeout_option(const char *text) {
+	size_t digits = strspn(text, "0123456789");
+	if (digits == 0 || digits > 5 || text[digits] != '\0' || atol(text) < 1 || atol(text) > 86400)
+		usage2(_("Invalid timeout"), text);
+	return static_cast<unsigned int>(atol(text));
 }
 
 unsigned int db_port_option(const char *text) {

@@ -1,6 +1,7 @@
 /* db_connect: what the database checks share to reach a server: client
- * option files, TLS, a bounded connect, the plugin state of a failed
- * connect, and the checks of the connection options. */
+ * option files, TLS that is enforced and verified, a bound on the whole run,
+ * the plugin state of a failed connect, the connection options and their
+ * checks, and the status-line ending of every check. */
 #ifndef KIVREL_DB_CONNECT_H
 #define KIVREL_DB_CONNECT_H
 
@@ -13,10 +14,11 @@
 extern "C" {
 #endif
 
-/* Seconds a connect may take before it fails, unless an option file read
- * through -f/-g sets connect-timeout. A server that accepts and never
- * answers, or a listener whose backlog is full, then ends the check. */
-#define DB_CONNECT_TIMEOUT 10
+/* Seconds the run may take, and each connect, read and write within it,
+ * unless -t gives another bound or, without -t, the -f option file sets
+ * connect-timeout. A server that accepts and never answers, trickles its
+ * greeting, or freezes mid-query then ends the check. */
+#define DB_DEFAULT_TIMEOUT 10
 
 /* Where and how to connect, as the command line gave it; absent texts are
  * null. Texts point into the argument vector, except the password, which is
@@ -27,15 +29,18 @@ typedef struct db_settings {
 	char *db_pass;          /* null: the option files' password; "": none */
 	char *db;
 	unsigned int db_port;   /* 3306 unless given */
+	int port_given;         /* FALSE: the option files may name the port */
 	char *db_socket;        /* used when db_host names no socket of its own */
 	char *opt_file;         /* client option file (-f), or null */
 	char *opt_group;        /* option group (-g); null reads "client" */
-	int ssl;                /* TRUE: TLS with the five files below */
+	int ssl;                /* TRUE: TLS, with the five files below */
 	char *key;
 	char *cert;
-	char *ca_cert;
+	char *ca_cert;          /* a CA (or ca_dir): the server must chain to it */
 	char *ca_dir;
 	char *ciphers;
+	int ssl_chain_only;     /* TRUE: a CA checks the chain, not the host name */
+	unsigned int timeout;   /* -t in seconds; 0 when not given */
 } db_settings;
 
 /// Set the locale from the environment, but read and write numbers with a
@@ -48,16 +53,46 @@ char **db_plugin_start(int *argc, char **argv, const char *name);
 /// STATE_UNKNOWN: a check that printed half a line has not reported.
 int db_plugin_finish(int state);
 
-/// Initialise \a mysql in place, apply the option files, the connect timeout
-/// and TLS, and connect. A host that is an absolute path connects through
-/// that unix socket. Returns TRUE when connected; FALSE when not, with
-/// mysql_errno and mysql_error of \a mysql telling why.
+/// The word a status line shows for \a state ("OK", "WARNING", "CRITICAL",
+/// "UNKNOWN"), translated.
+const char *db_state_word(int state);
+
+/// Set the word that starts this program's status lines ("QUERY", "STATUS");
+/// null, the initial value, for none. db_die and the run bound use it.
+void db_set_status_prefix(const char *prefix);
+
+/// End the run: print "<prefix> <state word>: " when a prefix is set, then
+/// the formatted message, and exit with \a state (STATE_UNKNOWN when the
+/// line could not be written).
+void db_die(int state, const char *fmt, ...)
+	__attribute__((noreturn, format(printf, 2, 3)));
+
+/// Check the -f option file and the -g group, start the bound on the run,
+/// initialise \a mysql in place, apply the option files, the timeouts, TLS
+/// and the allowed login plugins, and connect. A host that is an absolute
+/// path connects through that unix socket. An option file that cannot be
+/// used ends the run with STATE_UNKNOWN through db_die. Returns TRUE when
+/// connected; FALSE when not, with mysql_errno and mysql_error of \a mysql
+/// telling why.
 int db_connect(MYSQL *mysql, const db_settings *settings);
+
+/// The message of a failed connect: the client's error text, with the
+/// reason added when a login plugin that would send the password in
+/// cleartext was refused.
+const char *db_connect_error(MYSQL *mysql);
 
 /// The plugin state of a failed connect: STATE_WARNING when the check could
 /// not try the server at all (unknown host, protocol mismatch, client out of
 /// memory, no socket could be created), else STATE_CRITICAL.
 int db_connect_failure_state(unsigned int err);
+
+/* The short options of db_connection_option, for a program's option
+ * string: host, port, socket, database, user, password, option file and
+ * group, TLS, and the timeout. */
+#define DB_CONNECTION_SHORTOPTS "H:P:s:d:u:p:f:g:la:k:C:D:L:t:"
+
+/* The value of the long-only option --ssl-chain-only. */
+#define DB_OPT_SSL_CHAIN_ONLY 0x100
 
 /* The long options of db_connection_option, for a program's option table;
  * each returns its short letter. */
@@ -71,6 +106,20 @@ int db_connect_failure_state(unsigned int err);
 	{"group", required_argument, NULL, 'g'},        \
 	{"port", required_argument, NULL, 'P'}
 
+/* The TLS options of db_connection_option. --ca-cert takes its path only
+ * attached (--ca-cert=PATH). */
+#define DB_TLS_LONGOPTS                                             \
+	{"ssl", no_argument, NULL, 'l'},                            \
+	{"ca-cert", optional_argument, NULL, 'C'},                  \
+	{"key", required_argument, NULL, 'k'},                      \
+	{"cert", required_argument, NULL, 'a'},                     \
+	{"ca-dir", required_argument, NULL, 'D'},                   \
+	{"ciphers", required_argument, NULL, 'L'},                  \
+	{"ssl-chain-only", no_argument, NULL, DB_OPT_SSL_CHAIN_ONLY}
+
+/* The timeout option of db_connection_option. */
+#define DB_TIMEOUT_LONGOPTS {"timeout", required_argument, NULL, 't'}
+
 /* The long options every database check has. */
 #define DB_STANDARD_LONGOPTS                            \
 	{"verbose", no_argument, NULL, 'v'},            \
@@ -80,17 +129,20 @@ int db_connect_failure_state(unsigned int err);
 /// Settings with nothing given: every text absent, the port 3306.
 db_settings db_settings_default(void);
 
-/// Apply the connection option \a c (-H, -P, -s, -d, -u, -p, -f or -g) with
-/// its argument \a arg to \a s. -p keeps a copy of the password and masks
-/// the argument. A rejected -H or -P ends the process through usage2.
-/// Returns TRUE when \a c is one of these options, else FALSE.
+/// Apply the connection option \a c (one of DB_CONNECTION_SHORTOPTS, or
+/// DB_OPT_SSL_CHAIN_ONLY) with its argument \a arg to \a s. -p keeps a copy
+/// of the password and masks the argument. A rejected -H, -P or -t ends the
+/// process through usage2. Returns TRUE when \a c is one of these options,
+/// else FALSE.
 int db_connection_option(int c, char *arg, db_settings *s);
 
 /// Read the options of \a argv with getopt_long and \a short_options and
 /// \a longopts, in command-line order: the connection options go to
 /// db_connection_option with \a s, -h calls \a help and -V prints the
-/// revision banner of progname, each then exiting with STATE_OK, an unknown option or a missing argument
-/// ends the process through usage5, and every other result goes to \a apply
+/// revision banner of progname, each then exiting with STATE_OK; an unknown
+/// or ambiguous option or a missing argument is explained on standard error
+/// (a long option without the text after its '=', which may be a password)
+/// and ends the process through usage5; every other result goes to \a apply
 /// with its argument. Positional arguments start at optind after.
 /// Returns ERROR when \a argc is less than 1 (nothing is read), else OK.
 int db_parse_options(int argc, char **argv, const char *short_options,
@@ -103,6 +155,10 @@ void db_settings_complete(db_settings *s);
 /// The port of a -P text: a whole number from 0 to 65535. Anything else ends
 /// the process through usage2 with "Invalid port number" and the text.
 unsigned int db_port_option(const char *text);
+
+/// The seconds of a -t text: a whole number from 1 to 86400. Anything else
+/// ends the process through usage2 with "Invalid timeout" and the text.
+unsigned int db_timeout_option(const char *text);
 
 /// A copy of the client's last error text, which outlives the connection.
 char *db_error_copy(MYSQL *mysql);

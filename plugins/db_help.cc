@@ -5,7 +5,10 @@
 
 #include <cstdio>
 
+#include <cstdlib>
+
 #include "build_config.h"
+#include "db_connect.h"
 #include "plugin_routines.h"
 
 void db_help_banner(const char *name) {
@@ -46,6 +49,38 @@ void db_help_option_files(void) {
 	printf("    %s\n", _("Read from the specified client options file"));
 	printf(" %s\n", "-g, --group=STRING");
 	printf("    %s\n", _("Use a client options group"));
+}
+
+namespace {
+
+// An option line and its help lines.
+void entry(const char *option, const char *help) {
+	printf(" %s\n", option);
+	printf("    %s\n", help);
+}
+
+}  // namespace
+
+void db_help_tls(void) {
+	entry("-l, --ssl", _("Use ssl encryptation"));
+	entry("-C, --ca-cert=STRING", _("Path to CA signing the cert"));
+	entry("-a, --cert=STRING", _("Path to SSL certificate"));
+	entry("-k, --key=STRING", _("Path to private SSL key"));
+	entry("-D, --ca-dir=STRING", _("Path to CA directory"));
+	entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
+	entry("--ssl-chain-only",
+	      _("With -C or -D, check only that the server's certificate chains to the CA,"));
+	printf("    %s\n", _("not that it names the host connected to"));
+	printf("    %s\n", _("Any TLS option makes TLS a must: without it the check ends CRITICAL."));
+	printf("    %s\n", _("With -C or -D the server's certificate must chain to that CA and name"));
+	printf("    %s\n", _("the host connected to."));
+}
+
+void db_help_timeout(void) {
+	char *text = nullptr;
+	xasprintf(&text, _("Seconds before the check ends CRITICAL (default: %d)"), DB_DEFAULT_TIMEOUT);
+	entry("-t, --timeout=INTEGER", text);
+	free(text);
 }
 
 void db_help_footer(void) {

@@ -24,6 +24,12 @@ void db_help_password(const char *description);
 /// Print the -f and -g entries.
 void db_help_option_files(void);
 
+/// Print the TLS entries: -l, -C, -a, -k, -D, -L and --ssl-chain-only.
+void db_help_tls(void);
+
+/// Print the -t entry; it shows the default bound.
+void db_help_timeout(void);
+
 /// Print the notes on empty passwords and the support paragraph.
 void db_help_footer(void);
 

@@ -25,9 +25,9 @@ bool is_ascii_alnum(char c) {
 	return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// A host name by RFC 1123: dot-separated labels of 1 to 63 letters, digits
-// and hyphens that neither begin nor end with a hyphen; at most 253
-// characters, one trailing dot allowed.
+// A host name by RFC 1123, with underscores: dot-separated labels of 1 to 63
+// letters, digits, underscores and hyphens that neither begin nor end with a
+// hyphen; at most 253 characters, one trailing dot allowed.
 bool is_hostname(std::string_view name) {
 	if (!name.empty() && name.back() == '.')
 		name.remove_suffix(1);
@@ -40,7 +40,9 @@ bool is_hostname(std::string_view name) {
 		if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
 			return false;
 		for (char c : label)
-			if (!is_ascii_alnum(c) && c != '-')
+			// Underscores are not in the RFC, but container and service
+			// names use them and resolvers accept them.
+			if (!is_ascii_alnum(c) && c != '-' && c != '_')
 				return false;
 		if (dot == std::string_view::npos)
 			break;

@@ -28,8 +28,8 @@ void usage5(void) __attribute__((noreturn));
 /// Print "<progname> v<revision> (<package> <version>)" on standard output.
 void print_revision(const char *progname, const char *revision);
 
-/// Non-zero for an IP address literal, an RFC 1123 host name or an absolute
-/// path; no name lookup is made.
+/// Non-zero for an IP address literal, an RFC 1123 host name (underscores
+/// allowed) or an absolute path; no name lookup is made.
 int is_host(const char *address);
 /// Non-zero for decimal digits (optionally after '+') whose value fits an int.
 int is_intnonneg(const char *number);

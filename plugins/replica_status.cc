@@ -40,18 +40,21 @@ replica_verdict judge_replica_row(int num_fields, const char *const *names,
 	if (num_fields <= 0)
 		return v;
 
-	const char *io_name = replica_names ? "Replica_IO_Running" : "Slave_IO_Running";
-	const char *sql_name = replica_names ? "Replica_SQL_Running" : "Slave_SQL_Running";
-	const char *lag_name = replica_names ? "Seconds_Behind_Source" : "Seconds_Behind_Master";
+	// The fallback statement names its columns either way, depending on the
+	// server; "show slave status" only the older way.
+	auto is_column = [replica_names](const char *name, const char *slave_name,
+	                                 const char *replica_name) {
+		return strcmp(name, slave_name) == 0 || (replica_names && strcmp(name, replica_name) == 0);
+	};
 	int io_field = -1, sql_field = -1, lag_field = -1;
 	for (int i = 0; i < num_fields; i++) {
 		if (!names[i])
 			continue;
-		if (strcmp(names[i], io_name) == 0)
+		if (is_column(names[i], "Slave_IO_Running", "Replica_IO_Running"))
 			io_field = i;
-		else if (strcmp(names[i], sql_name) == 0)
+		else if (is_column(names[i], "Slave_SQL_Running", "Replica_SQL_Running"))
 			sql_field = i;
-		else if (strcmp(names[i], lag_name) == 0)
+		else if (is_column(names[i], "Seconds_Behind_Master", "Seconds_Behind_Source"))
 			lag_field = i;
 	}
 	if (io_field == -1 || sql_field == -1)

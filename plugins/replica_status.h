@@ -28,7 +28,8 @@ struct replica_verdict {
 /// Judge the first row of a replica status result with \a num_fields
 /// columns named \a names holding \a values (a null value is SQL NULL).
 /// \a replica_names: the row came from SHOW REPLICA STATUS, whose columns say
-/// Replica_IO_Running, Replica_SQL_Running and Seconds_Behind_Source.
+/// Replica_IO_Running, Replica_SQL_Running and Seconds_Behind_Source, or, on
+/// some servers, the Slave_* and Seconds_Behind_Master names.
 /// The lag is classified against \a limits; its item shows \a warning_time
 /// and \a critical_time. Never ends the process.
 replica_verdict judge_replica_row(int num_fields, const char *const *names,

@@ -1,0 +1,202 @@
+// db_option_file: reading a client option file before the client library
+// does, so that a file it would quietly skip is reported instead.
+#include "db_option_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common.h"
+#include "plugin_routines.h"
+
+namespace {
+
+struct reader {
+	std::string group;
+	db_option_file_info info{FALSE, -1, -1, FALSE};
+	std::string error;
+};
+
+const char *blanks = " \t\r\v\f";
+
+std::string trim(const std::string &text) {
+	size_t first = text.find_first_not_of(blanks);
+	if (first == std::string::npos)
+		return "";
+	size_t last = text.find_last_not_of(blanks);
+	return text.substr(first, last - first + 1);
+}
+
+bool in_read_group(const reader &r, const std::string &name) {
+	return name == "client" || name == "client-server" || name == "client-mariadb" ||
+	       name == r.group;
+}
+
+// The text of a switch's value: on unless it says otherwise.
+int switch_value(const std::string &value, bool has_value) {
+	if (!has_value)
+		return 1;
+	std::string v = value;
+	std::transform(v.begin(), v.end(), v.begin(), ::tolower);
+	return v == "0" || v == "off" || v == "false" || v == "no" ? 0 : 1;
+}
+
+void apply_entry(reader &r, std::string key, std::string value, bool has_value) {
+	std::replace(key.begin(), key.end(), '_', '-');
+	if (key.compare(0, 6, "loose-") == 0)
+		key.erase(0, 6);
+	int forced = -1;
+	if (key.compare(0, 5, "skip-") == 0) {
+		key.erase(0, 5);
+		forced = 0;
+	} else if (key.compare(0, 8, "disable-") == 0) {
+		key.erase(0, 8);
+		forced = 0;
+	} else if (key.compare(0, 7, "enable-") == 0) {
+		key.erase(0, 7);
+		forced = 1;
+	}
+	if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+		value = value.substr(1, value.size() - 2);
+	if (key == "ssl-verify-server-cert")
+		r.info.verify_server_cert = forced >= 0 ? forced : switch_value(value, has_value);
+	else if ((key == "ssl-ca" || key == "ssl-capath") && forced < 0)
+		r.info.tls_ca = has_value && !value.empty();
+	else if (key == "connect-timeout" && forced < 0 && has_value)
+		r.info.connect_timeout = strtol(value.c_str(), nullptr, 10);
+}
+
+bool fail(reader &r, const char *path, const char *reason) {
+	char *text = nullptr;
+	xasprintf(&text, _("Cannot read the option file %s: %s"), path, reason);
+	r.error = text;
+	free(text);
+	return false;
+}
+
+// The whole of a regular file. A FIFO or a device is refused before it
+// could block the read or never end.
+bool slurp(reader &r, const char *path, std::string *out) {
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return fail(r, path, strerror(errno));
+	struct stat st;
+	if (fstat(fd, &st) != 0) {
+		int saved = errno;
+		close(fd);
+		return fail(r, path, strerror(saved));
+	}
+	if (!S_ISREG(st.st_mode)) {
+		close(fd);
+		return fail(r, path, S_ISDIR(st.st_mode) ? strerror(EISDIR) : _("not a regular file"));
+	}
+	if (st.st_size > DB_OPTION_FILE_MAX_SIZE) {
+		close(fd);
+		return fail(r, path, strerror(EFBIG));
+	}
+	char buf[8192];
+	ssize_t n;
+	while ((n = read(fd, buf, sizeof buf)) != 0) {
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			int saved = errno;
+			close(fd);
+			return fail(r, path, strerror(saved));
+		}
+		out->append(buf, static_cast<size_t>(n));
+		if (out->size() > DB_OPTION_FILE_MAX_SIZE) {
+			close(fd);
+			return fail(r, path, strerror(EFBIG));
+		}
+	}
+	close(fd);
+	return true;
+}
+
+bool read_file(reader &r, const std::string &path, int depth);
+
+// The ".cnf" files of \a dir in name order.
+bool read_dir(reader &r, const std::string &dir, int depth) {
+	DIR *d = opendir(dir.c_str());
+	if (!d)
+		return fail(r, dir.c_str(), strerror(errno));
+	std::vector<std::string> names;
+	while (struct dirent *e = readdir(d)) {
+		std::string name = e->d_name;
+		if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cnf") == 0)
+			names.push_back(name);
+	}
+	closedir(d);
+	std::sort(names.begin(), names.end());
+	for (const std::string &name : names)
+		if (!read_file(r, dir + "/" + name, depth))
+			return false;
+	return true;
+}
+
+bool read_file(reader &r, const std::string &path, int depth) {
+	if (depth > DB_OPTION_FILE_MAX_DEPTH)
+		return fail(r, path.c_str(), _("includes nest too deeply"));
+	std::string text;
+	if (!slurp(r, path.c_str(), &text))
+		return false;
+	bool reading = false;
+	size_t pos = 0;
+	while (pos < text.size()) {
+		size_t end = text.find('\n', pos);
+		if (end == std::string::npos)
+			end = text.size();
+		std::string line = trim(text.substr(pos, end - pos));
+		pos = end + 1;
+		if (line.empty() || line[0] == '#' || line[0] == ';')
+			continue;
+		if (line[0] == '!') {
+			bool dir = line.compare(0, 12, "!includedir ") == 0 || line.compare(0, 12, "!includedir\t") == 0;
+			bool file = line.compare(0, 9, "!include ") == 0 || line.compare(0, 9, "!include\t") == 0;
+			if (dir && !read_dir(r, trim(line.substr(11)), depth + 1))
+				return false;
+			if (file && !read_file(r, trim(line.substr(8)), depth + 1))
+				return false;
+			continue;
+		}
+		if (line[0] == '[') {
+			size_t close = line.find(']');
+			std::string name = trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+			if (name == r.group)
+				r.info.group_found = TRUE;
+			reading = in_read_group(r, name);
+			continue;
+		}
+		if (!reading)
+			continue;
+		size_t eq = line.find('=');
+		if (eq == std::string::npos)
+			apply_entry(r, line, "", false);
+		else
+			apply_entry(r, trim(line.substr(0, eq)), trim(line.substr(eq + 1)), true);
+	}
+	return true;
+}
+
+}  // namespace
+
+int db_read_option_file(const char *path, const char *group, db_option_file_info *info,
+                        char **error) {
+	reader r;
+	r.group = group ? group : "client";
+	if (!read_file(r, path, 0)) {
+		xasprintf(error, "%s", r.error.c_str());
+		return FALSE;
+	}
+	*info = r.info;
+	return TRUE;
+}
