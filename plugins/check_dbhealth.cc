@@ -288,7 +288,7 @@ void print_usage(void) {
 	printf(" %s [-d database] [-H host] [-P port] [-s socket]\n", progname);
 	printf("       [-u user] [-p password] [-S] [-l] [-a cert] [-k key]\n");
 	printf("       [-C ca-cert] [-D ca-dir] [-L ciphers] [-f optfile] [-g group]\n");
-	printf("       [--ssl-chain-only] [-t timeout]\n");
+
 }
 
 static void print_help(void) {

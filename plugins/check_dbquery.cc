@@ -161,8 +161,7 @@ void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s -q SQL_query [-w warn] [-c crit] [-H host] [-P port] [-s socket]\n", progname);
 	printf("       [-d database] [-u user] [-p password] [-f optfile] [-g group]\n");
-	printf("       [-l] [-a cert] [-k key] [-C ca-cert] [-D ca-dir] [-L ciphers]\n");
-	printf("       [--ssl-chain-only] [-t timeout]\n");
+
 }
 
 static void print_help(void) {

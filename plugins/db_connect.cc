@@ -315,8 +315,14 @@ void explain_rejected(int c, const char *program, const char *word, const struct
 	if (is_long) {
 		if (matches == 0)
 			fprintf(stderr, _("%s: unrecognized option '--%s'\n"), program, name.c_str());
-		else if (matches > 1)
-			fprintf(stderr, _("%s: option '--%s' is ambiguous\n"), program, name.c_str());
+		else if (matches > 1) {
+			fprintf(stderr, _("%s: option '--%s' is ambiguous; possibilities:"), program,
+			        name.c_str());
+			for (const struct option *o = longopts; o->name; o++)
+				if (strncmp(o->name, name.c_str(), name.size()) == 0)
+					fprintf(stderr, " '--%s'", o->name);
+			fputc('\n', stderr);
+		}
 		else if (c == ':')
 			fprintf(stderr, _("%s: option '--%s' requires an argument\n"), program, found->name);
 		else

@@ -284,7 +284,9 @@ TEST_F(CheckDbhealth, HelpAndVersion) {
            "This program tests connections to a MySQL server\n\n\n" + std::string(kUsage),
            std::string(" -P, --port=INTEGER\n    Port number (default: 3306)\n -n, --ignore-auth\n"),
            std::string("    behind master\n -l, --ssl\n    Use ssl encryptation\n"),
-           std::string(" -L, --ciphers=STRING\n    List of valid SSL ciphers\n\n There are no"),
+           std::string(" -L, --ciphers=STRING\n    List of valid SSL ciphers\n --ssl-chain-only\n"),
+           std::string(" -t, --timeout=INTEGER\n"
+                       "    Seconds before the check ends CRITICAL (default: 10)\n\n There are no"),
        }) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }

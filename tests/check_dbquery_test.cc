@@ -294,7 +294,12 @@ TEST_F(CheckDbquery, HelpAndVersion) {
   EXPECT_NE(help.out.find(" -P, --port=INTEGER\n    Port number (default: 3306)\n"
                           " -s, --socket=STRING\n"),
             std::string::npos);
-  EXPECT_NE(help.out.find("    ==> IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!! <==\n"),
+  EXPECT_NE(help.out.find("    ==> IMPORTANT: THIS FORM OF AUTHENTICATION IS NOT SECURE!!! <==\n"
+                          "    Your clear-text password could be visible as a process table entry\n"
+                          " -l, --ssl\n    Use ssl encryptation\n"),
+            std::string::npos);
+  EXPECT_NE(help.out.find(" -t, --timeout=INTEGER\n"
+                          "    Seconds before the check ends CRITICAL (default: 10)\n\n A query"),
             std::string::npos);
   EXPECT_EQ(help.out.find("verbose"), std::string::npos);
 }

@@ -1,39 +1,60 @@
-// What both database checks share when they connect: no run may hang on a
-// server that never answers, and a socket path given as the host is used.
+// What both database checks share when they connect: a bound on the whole
+// run, TLS that is enforced and verified, no password in cleartext, bad
+// input refused before any connect, and option files that work.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "fake_server.h"
 #include "test_helpers.h"
 
 namespace {
 
+using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
+using Mode = FakeServer::Mode;
 
-TEST(DbConnect, NoCheckHangs) {
+const char kSecret[] = "kivrel-Leak-Secret-7";
+const std::string kTlsRequired =
+    "TLS/SSL error: SSL is required, but the server does not support it\n";
+
+struct timed_case {
+  Args args;
+  std::string out;
+  double min_seconds, max_seconds;
+};
+
+TEST(DbConnect, RunIsBounded) {
+  TestServer server = TestServer::Load();
   SilentListener silent;
   SilentListener full(true);
+  FakeServer quiet(Mode::silent_after_login);
+  FakeServer trickle(Mode::trickled_greeting);
   ScopedTempDir dir;
   std::string cnf = dir.WriteFile("my.cnf", "[client]\nconnect-timeout=1\n");
   const std::string lost =
       "Lost connection to server at 'handshake: reading initial communication packet', "
       "system error: 110\n";
-  const std::string unreachable = "Can't connect to server on '127.0.0.1' (110)\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string out;
-    double min_seconds, max_seconds;
-  } cases[] = {
-      // An option file may set another limit.
+  const std::string bound2 = "Timeout after 2 seconds\n";
+  const timed_case cases[] = {
+      // Without -t an option file's connect-timeout still holds.
       {{CHECK_DBHEALTH_PATH, "-f", cnf, "-H", "127.0.0.1", "-P", silent.port()}, lost, 0.5, 5},
-      {{CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", silent.port()}, lost, 9, 15},
-      {{CHECK_DBQUERY_PATH, "-H", "127.0.0.1", "-P", silent.port(), "-q", "SELECT 1"},
-       "QUERY CRITICAL: " + lost, 9, 15},
-      {{CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", full.port()}, unreachable, 9, 15},
-      {{CHECK_DBQUERY_PATH, "-H", "127.0.0.1", "-P", full.port(), "-q", "SELECT 1"},
-       "QUERY CRITICAL: " + unreachable, 9, 15},
+      {{CHECK_DBQUERY_PATH, "-t", "2", "-H", "127.0.0.1", "-P", silent.port(), "-q", "SELECT 1"},
+       "QUERY CRITICAL: " + bound2, 1.5, 3},
+      {{CHECK_DBHEALTH_PATH, "-t", "2", "-H", "127.0.0.1", "-P", full.port()}, bound2, 1.5, 3},
+      {{CHECK_DBHEALTH_PATH, "--timeout=2", "-H", "127.0.0.1", "-P", quiet.port()}, bound2, 1.5,
+       3},
+      {{CHECK_DBHEALTH_PATH, "-t", "2", "-H", "127.0.0.1", "-P", trickle.port()}, bound2, 1.5, 3},
+      {{CHECK_DBQUERY_PATH, "-t", "2", "-H", server.host, "-P", server.port, "-u", server.user,
+        "-p", server.password, "-q", "SELECT SLEEP(30)"},
+       "QUERY CRITICAL: " + bound2, 1.5, 3},
+      // The default bound.
+      {{CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", silent.port()},
+       "Timeout after 10 seconds\n", 9, 12},
   };
   // All at once, reaped in the order of their limits.
   auto start = Clock::now();
@@ -42,10 +63,176 @@ TEST(DbConnect, NoCheckHangs) {
   for (size_t i = 0; i < children.size(); ++i) {
     RunResult r = FinishProgram(children[i]);
     std::chrono::duration<double> took = Clock::now() - start;
-    EXPECT_EQ(r.out, cases[i].out);
+    EXPECT_EQ(r.out, cases[i].out) << i;
     EXPECT_EQ(r.exit_code, 2) << r.out;
     EXPECT_LT(took.count(), cases[i].max_seconds) << i;
     EXPECT_GE(took.count(), cases[i].min_seconds) << i;
+  }
+}
+
+struct run_case {
+  Args args;
+  int exit_code;
+  std::string out;
+};
+
+void ExpectRuns(const std::vector<run_case>& cases) {
+  for (const auto& c : cases) {
+    RunResult r = RunProgram(c.args, kPlainLocale);
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    EXPECT_EQ(r.exit_code, c.exit_code) << line << "\n" << r.out;
+    EXPECT_EQ(r.out, c.out) << line;
+  }
+}
+
+TEST(DbConnect, TlsIsEnforcedAndVerified) {
+  TestServer s = TestServer::Load();
+  // Reaches the primary, whose certificate names localhost and 127.0.0.1
+  // but not this spelling of the address.
+  const std::string other_name = "::ffff:127.0.0.1";
+  auto health = [&](const std::string& host, const std::string& port, const Args& tls) {
+    Args a = {CHECK_DBHEALTH_PATH, "-H", host, "-P", port, "-u", s.user, "-p", s.password};
+    a.insert(a.end(), tls.begin(), tls.end());
+    return a;
+  };
+  auto query = [&](const std::string& port, const std::string& user, const std::string& pass,
+                   const Args& tls) {
+    Args a = {CHECK_DBQUERY_PATH, "-H", s.host, "-P", port, "-u", user, "-p", pass,
+              "-q", "SELECT 1"};
+    a.insert(a.end(), tls.begin(), tls.end());
+    return a;
+  };
+  ExpectRuns({
+      {health(s.host, s.replica_port, {"-l"}), 2, kTlsRequired},
+      {health(s.host, s.replica_port, {"-C", s.tls_ca, "--ssl-chain-only"}), 2, kTlsRequired},
+      {health(other_name, s.port, {"-l", "-C", s.tls_ca}), 2,
+       "TLS/SSL error: Validation of SSL server certificate failed\n"},
+      {query(s.port, s.ssl_user, s.ssl_password, {"-l", "-C", s.tls_ca}), 0,
+       "QUERY OK: 'SELECT 1' returned 1.000000 | result=1\n"},
+      {query(s.replica_port, s.user, s.password, {"-l"}), 2, "QUERY CRITICAL: " + kTlsRequired},
+      {query(s.port, s.x509_user, s.x509_password,
+             {"--ca-cert=" + s.tls_ca, "-a", s.tls_client_cert, "-k", s.tls_client_key}),
+       0, "QUERY OK: 'SELECT 1' returned 1.000000 | result=1\n"},
+  });
+  // The chain-only option accepts the other name; the statistics follow.
+  RunResult chain = RunProgram(health(other_name, s.port, {"-C", s.tls_ca, "--ssl-chain-only"}),
+                               kPlainLocale);
+  EXPECT_EQ(chain.exit_code, 0) << chain.out;
+  EXPECT_EQ(chain.out.rfind("Uptime: ", 0), 0u) << chain.out;
+}
+
+TEST(DbConnect, PasswordNeverInCleartext) {
+  TestServer s = TestServer::Load();
+  for (Mode mode : {Mode::cleartext_greeting, Mode::cleartext_switch, Mode::dialog_switch}) {
+    FakeServer fake(mode);
+    for (const Args& tls : {Args{}, Args{"-l", "-C", s.tls_ca}}) {
+      Args args = {CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", fake.port(), "-u", "u",
+                   "-p", kSecret};
+      args.insert(args.end(), tls.begin(), tls.end());
+      RunResult r = RunProgram(args, kPlainLocale);
+      EXPECT_EQ(r.exit_code, 2) << r.out;
+      if (tls.empty())
+        EXPECT_NE(r.out.find("would send the password in cleartext"), std::string::npos) << r.out;
+      else
+        EXPECT_EQ(r.out, kTlsRequired);
+    }
+    EXPECT_EQ(fake.received().find(kSecret), std::string::npos) << static_cast<int>(mode);
+  }
+}
+
+TEST(DbConnect, StatisticsErrorIsCritical) {
+  FakeServer fake(Mode::statistics_error);
+  for (const Args& extra : {Args{}, Args{"-S"}}) {
+    Args args = {CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", fake.port(), "-u", "u", "-p", "x"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = RunProgram(args, kPlainLocale);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, "Aborted connection: injected statistics error\n");
+  }
+}
+
+TEST(DbConnect, BadInputIsRefused) {
+  TestServer s = TestServer::Load();
+  ScopedTempDir dir;
+  std::string no_group = dir.WriteFile("client.cnf", "[client]\nuser=x\n");
+  std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string missing = dir.path() + "/missing.cnf";
+  std::string ini = dir.WriteFile("plugins.ini", std::string("[check_dbhealth]\npasswd=") +
+                                                     kSecret + "\n");
+  const char health_usage[] =
+      "Usage:\n"
+      " check_dbhealth [-d database] [-H host] [-P port] [-s socket]\n"
+      "       [-u user] [-p password] [-S] [-l] [-a cert] [-k key]\n"
+      "       [-C ca-cert] [-D ca-dir] [-L ciphers] [-f optfile] [-g group]\n";
+  const std::string range = "Range format incorrect\n";
+  auto cannot_read = [](const std::string& file, const std::string& why) {
+    return "Cannot read the option file " + file + ": " + why + "\n";
+  };
+  ExpectRuns({
+      {{CHECK_DBHEALTH_PATH, "-w", "abc"}, 3, range},
+      {{CHECK_DBHEALTH_PATH, "-w", "sixty", "-S"}, 3, range},
+      {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-c", "5x"}, 3, range},
+      {{CHECK_DBHEALTH_PATH, "127.0.0.1", "user", "pass", "db", "95852"}, 3,
+       std::string("check_dbhealth: Invalid port number - 95852\n") + health_usage},
+      {{CHECK_DBHEALTH_PATH, "-t", "0"}, 3,
+       std::string("check_dbhealth: Invalid timeout - 0\n") + health_usage},
+      {{CHECK_DBHEALTH_PATH, "-f", missing}, 3, cannot_read(missing, "No such file or directory")},
+      {{CHECK_DBHEALTH_PATH, "-f", "/dev/zero"}, 3, cannot_read("/dev/zero", "not a regular file")},
+      {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-f", fifo}, 3,
+       "QUERY UNKNOWN: " + cannot_read(fifo, "not a regular file")},
+      {{CHECK_DBHEALTH_PATH, "-f", dir.path()}, 3, cannot_read(dir.path(), "Is a directory")},
+      {{CHECK_DBHEALTH_PATH, "-f", no_group, "-g", "monitoring"}, 3,
+       "The option file " + no_group + " has no group [monitoring]\n"},
+      // An underscore is a host name; this one does not resolve.
+      {{CHECK_DBHEALTH_PATH, "-H", "db_1.invalid"}, 1,
+       "Unknown server host 'db_1.invalid' (-2)\n"},
+  });
+  // A mistyped password option is named without its value.
+  for (const Args& args : {Args{CHECK_DBHEALTH_PATH, std::string("--passwd=") + kSecret},
+                           Args{CHECK_DBHEALTH_PATH, "--extra-opts=@" + ini}}) {
+    RunResult r = RunProgram(args, kPlainLocale);
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_EQ(r.out, health_usage);
+    EXPECT_EQ(r.err, std::string(CHECK_DBHEALTH_PATH) + ": unrecognized option '--passwd'\n");
+  }
+}
+
+TEST(DbConnect, OptionFilesWork) {
+  TestServer s = TestServer::Load();
+  ScopedTempDir dir;
+  // The port and the login come from the file and the file it includes.
+  std::string included = dir.WriteFile(
+      "monitoring.cnf", "[monitoring]\nuser = " + s.user + "\npassword = \"" + s.password +
+                            "\"\nport = " + s.port + "\n");
+  std::string main = dir.WriteFile("my.cnf", "[client]\nhost=127.0.0.1\n!include " + included +
+                                                 "\n");
+  // A bare key switches host-name verification on.
+  std::string verify = dir.WriteFile(
+      "verify.cnf", "[client]\nssl-ca=" + s.tls_ca + "\nssl-verify-server-cert\n");
+  RunResult r = RunProgram({CHECK_DBQUERY_PATH, "-f", main, "-g", "monitoring", "-q", "SELECT 3"},
+                           kPlainLocale);
+  EXPECT_EQ(r.out, "QUERY OK: 'SELECT 3' returned 3.000000 | result=3\n");
+  EXPECT_EQ(r.exit_code, 0);
+  ExpectRuns({
+      {{CHECK_DBHEALTH_PATH, "-f", verify, "-H", "::ffff:127.0.0.1", "-P", s.port, "-u", s.user,
+        "-p", s.password},
+       2, "TLS/SSL error: Validation of SSL server certificate failed\n"},
+  });
+}
+
+TEST(DbConnect, NoLineNoSuccess) {
+  TestServer s = TestServer::Load();
+  // Endings that are not OK must not pass for a report when the line
+  // could not be written.
+  for (const std::string& run :
+       {std::string(CHECK_DBHEALTH_PATH) + " -S -H 127.0.0.1 -P " + s.port + " -u " + s.user +
+            " -p " + s.password,
+        std::string(CHECK_DBHEALTH_PATH) + " -H 127.0.0.1 -P " + ClosedPort(),
+        std::string(CHECK_DBQUERY_PATH) + " -q 'SELECT 1' -H 127.0.0.1 -P " + ClosedPort()}) {
+    RunResult r = RunProgram({"/bin/sh", "-c", run + " >/dev/full"}, kPlainLocale);
+    EXPECT_EQ(r.exit_code, 3) << run;
   }
 }
 

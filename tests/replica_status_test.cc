@@ -78,8 +78,11 @@ TEST(ReplicaStatus, JudgesRows) {
        "Seconds_Behind_Source"}, {"Yes", "Yes", "0"}, "1:", nullptr, o::slow_warning,
        yes_yes + "0", "'seconds behind master'=0s;1;0", "seconds_behind_field(index 2)=0\n",
        true},
-      {"replica spelling expected", kSlave, {"", "Yes", "Yes", "0"}, nullptr, nullptr,
-       o::unavailable, "", "", "", true},
+      {"slave spelling from the replica statement", kSlave, {"", "Yes", "Yes", "0"}, "1:",
+       nullptr, o::slow_warning, yes_yes + "0", "'seconds behind master'=0s;1;0",
+       "seconds_behind_field(index 3)=0\n", true},
+      {"replica spelling needs the replica statement", {"Replica_IO_Running",
+       "Replica_SQL_Running"}, {"Yes", "Yes"}, nullptr, nullptr, o::unavailable, "", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
