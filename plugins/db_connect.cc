@@ -104,9 +104,11 @@ db_option_file_info check_option_file(const db_settings *s) {
 	char *error = nullptr;
 	if (!db_read_option_file(s->opt_file, s->opt_group, &info, &error))
 		db_die(STATE_UNKNOWN, "%s\n", error);
-	if (s->opt_group && !info.group_found)
+	// A file that gives the check nothing would leave it to log in as the
+	// system user without a password.
+	if (!info.group_found)
 		db_die(STATE_UNKNOWN, _("The option file %s has no group [%s]\n"), s->opt_file,
-		       s->opt_group);
+		       s->opt_group ? s->opt_group : "client");
 	return info;
 }
 

@@ -21,6 +21,7 @@ namespace {
 
 struct reader {
 	std::string group;
+	bool group_given = false;
 	db_option_file_info info{FALSE, -1, -1, FALSE};
 	std::string error;
 };
@@ -171,9 +172,10 @@ bool read_file(reader &r, const std::string &path, int depth) {
 		if (line[0] == '[') {
 			size_t close = line.find(']');
 			std::string name = trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-			if (name == r.group)
-				r.info.group_found = TRUE;
 			reading = in_read_group(r, name);
+			// Without -g any group the library reads for "client" counts.
+			if (r.group_given ? name == r.group : reading)
+				r.info.group_found = TRUE;
 			continue;
 		}
 		if (!reading)
@@ -193,6 +195,7 @@ int db_read_option_file(const char *path, const char *group, db_option_file_info
                         char **error) {
 	reader r;
 	r.group = group ? group : "client";
+	r.group_given = group != nullptr;
 	if (!read_file(r, path, 0)) {
 		xasprintf(error, "%s", r.error.c_str());
 		return FALSE;

@@ -26,7 +26,8 @@ extern "C" {
 
 /* What db_read_option_file found. */
 typedef struct db_option_file_info {
-	int group_found;         /* TRUE: a header names the option group */
+	int group_found;         /* TRUE: a header names the option group or,
+	                            without one, a group read for "client" */
 	long connect_timeout;    /* connect-timeout in seconds; -1 when not set */
 	int verify_server_cert;  /* ssl-verify-server-cert: 1 on, 0 off, -1 not set */
 	int tls_ca;              /* TRUE: ssl-ca or ssl-capath names a CA */

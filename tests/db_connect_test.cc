@@ -156,6 +156,7 @@ TEST(DbConnect, BadInputIsRefused) {
   TestServer s = TestServer::Load();
   ScopedTempDir dir;
   std::string no_group = dir.WriteFile("client.cnf", "[client]\nuser=x\n");
+  std::string server_only = dir.WriteFile("server.cnf", "[mysqld]\nport=1\n");
   std::string fifo = dir.path() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string missing = dir.path() + "/missing.cnf";
@@ -185,6 +186,8 @@ TEST(DbConnect, BadInputIsRefused) {
       {{CHECK_DBHEALTH_PATH, "-f", dir.path()}, 3, cannot_read(dir.path(), "Is a directory")},
       {{CHECK_DBHEALTH_PATH, "-f", no_group, "-g", "monitoring"}, 3,
        "The option file " + no_group + " has no group [monitoring]\n"},
+      {{CHECK_DBHEALTH_PATH, "-f", server_only}, 3,
+       "The option file " + server_only + " has no group [client]\n"},
       // An underscore is a host name; this one does not resolve.
       {{CHECK_DBHEALTH_PATH, "-H", "db_1.invalid"}, 1,
        "Unknown server host 'db_1.invalid' (-2)\n"},
