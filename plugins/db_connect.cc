@@ -98,7 +98,7 @@ bool uses_tls(const db_settings *s) {
 // Read the -f file before the client library does: it would skip a file it
 // cannot read, and wait forever on a FIFO.
 db_option_file_info check_option_file(const db_settings *s) {
-	db_option_file_info info = {FALSE, -1, -1, FALSE};
+	db_option_file_info info = {FALSE, -1, -1};
 	if (!s->opt_file)
 		return info;
 	char *error = nullptr;
@@ -154,8 +154,8 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 	// A CA means a verified server: one that chains to it and, unless
 	// --ssl-chain-only says otherwise, names the host connected to. The
 	// client library then refuses a server without TLS before it logs in.
-	bool verify_host = file.verify_server_cert == 1 ||
-	                   ((s->ca_cert || s->ca_dir) && !s->ssl_chain_only);
+	bool verify_host = !s->ssl_chain_only &&
+	                   (file.verify_server_cert == 1 || s->ca_cert || s->ca_dir);
 	bool tls = uses_tls(s) || verify_host;
 	if (uses_tls(s))
 		mysql_ssl_set(mysql, s->key, s->cert, s->ca_cert, s->ca_dir, s->ciphers);

@@ -22,7 +22,7 @@ namespace {
 struct reader {
 	std::string group;
 	bool group_given = false;
-	db_option_file_info info{FALSE, -1, -1, FALSE};
+	db_option_file_info info{FALSE, -1, -1};
 	std::string error;
 };
 
@@ -69,8 +69,6 @@ void apply_entry(reader &r, std::string key, std::string value, bool has_value) 
 		value = value.substr(1, value.size() - 2);
 	if (key == "ssl-verify-server-cert")
 		r.info.verify_server_cert = forced >= 0 ? forced : switch_value(value, has_value);
-	else if ((key == "ssl-ca" || key == "ssl-capath") && forced < 0)
-		r.info.tls_ca = has_value && !value.empty();
 	else if (key == "connect-timeout" && forced < 0 && has_value)
 		r.info.connect_timeout = strtol(value.c_str(), nullptr, 10);
 }

@@ -30,7 +30,6 @@ typedef struct db_option_file_info {
 	                            without one, a group read for "client" */
 	long connect_timeout;    /* connect-timeout in seconds; -1 when not set */
 	int verify_server_cert;  /* ssl-verify-server-cert: 1 on, 0 off, -1 not set */
-	int tls_ca;              /* TRUE: ssl-ca or ssl-capath names a CA */
 } db_option_file_info;
 
 /// Read the option file \a path and the files it includes for the option
