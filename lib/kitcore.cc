@@ -345,9 +345,12 @@ int open_state_directory(const state_key *key, bool create) {
 	std::string path = file.substr(0, uid_at);
 	const std::string names[] = {file.substr(uid_at + 1, plugin_at - uid_at - 1),
 	                             file.substr(plugin_at + 1, key_at - plugin_at - 1)};
-	if (create)
+	const char *top = path.empty() ? "/" : path.c_str();
+	int fd = open(top, walk_flags);
+	if (fd < 0 && errno == ENOENT && create) {
 		make_parent_directories((path + "/").c_str());
-	int fd = open(path.empty() ? "/" : path.c_str(), walk_flags);
+		fd = open(top, walk_flags);
+	}
 	for (const std::string &name : names) {
 		path += "/" + name;
 		int sub = fd < 0 ? -1 : openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
