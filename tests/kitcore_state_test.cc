@@ -2,7 +2,6 @@
 // of any origin, key names, the state directory, failures, and many runs
 // writing one key at once.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,9 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
-#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -182,137 +180,78 @@ TEST(StateRetention, StateDirectory) {
             std::string(KIVREL_STATE_DIR).size() - 19);
 }
 
+// The shell commands \a script with the variables \a env, as root or, with
+// \a nobody, as another user.
+const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534",
+                                            "--regid=65534", "--clear-groups"};
+void Shell(const std::string& script, const std::map<std::string, std::string>& env,
+           bool nobody = false) {
+  std::vector<std::string> argv = {"/bin/sh", "-ec", script};
+  if (nobody) argv.insert(argv.begin(), kAsNobody.begin(), kAsNobody.end());
+  RunResult r = RunProgram(argv, env);
+  EXPECT_EQ(r.exit_code, 0) << script << ": " << r.err;
+}
+
 // Started set-id, a program ignores the variable whatever it does with its
 // ids later; started plainly by the same user, it follows it.
 TEST(StateRetention, SetIdStartIgnoresTheVariable) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-uid program";
   ScopedTempDir dir;
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  const std::string probe = dir.path() + "/probe";
-  std::filesystem::copy_file(STATE_PREFIX_PROBE_PATH, probe);
+  const std::map<std::string, std::string> env = {{"D", dir.path()}};
   const struct {
-    mode_t mode;
-    const char* how;
+    const char *mode, *how;
     std::string prefix;
-  } cases[] = {
-      {04755, "drop", KIVREL_STATE_DIR},  // real and effective ids equal again
-      {04755, "root", KIVREL_STATE_DIR},  // every id root
-      {0755, "drop", "/srv/st"},
-  };
+  } cases[] = {{"4755", "drop", KIVREL_STATE_DIR}, {"4755", "root", KIVREL_STATE_DIR},
+               {"755", "drop", "/srv/st"}};
   for (const auto& c : cases) {
-    ASSERT_EQ(chmod(probe.c_str(), c.mode), 0);
-    RunResult r = RunInChild([&] {
-      setenv("KIVREL_PLUGIN_STATE_DIRECTORY", "/srv/st", 1);
-      if (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0)
-        execl(probe.c_str(), probe.c_str(), c.how, static_cast<char*>(nullptr));
-      printf("cannot start the probe\n");
-    });
-    EXPECT_EQ(r.out, c.prefix + "\n") << std::oct << c.mode << " " << c.how;
+    Shell(std::string("chmod 755 $D; cp ") + STATE_PREFIX_PROBE_PATH + " $D/p; chmod " + c.mode +
+          " $D/p", env);
+    std::vector<std::string> argv = kAsNobody;
+    argv.insert(argv.end(), {dir.path() + "/p", c.how});
+    RunResult r = RunProgram(argv, {{"KIVREL_PLUGIN_STATE_DIRECTORY", "/srv/st"}});
+    EXPECT_EQ(r.out, c.prefix + "\n") << c.mode << " " << c.how;
   }
 }
 
-// A valid state file holding \a data.
-std::string ValidState(const std::string& data) {
-  return "# KR State file\n1\n3\n100\n" + data + "\n";
-}
-
-// \a body in a child with the ids of another user (nobody).
-void AsNobody(const std::function<void()>& body) {
-  RunResult r = RunInChild([&] {
-    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-      printf("setresuid failed\n");
-    body();
-  });
-  EXPECT_EQ(r.out, "");
-}
-
 // Root keeps state under a prefix that everybody may write. Whatever another
-// user plants there, or whatever is wrong below it, root's read finds no
-// state and root's write either ends the run naming the directory or
-// replaces the planted file, and nothing lands where a link points.
+// user plants there, or is wrong below it, root's read finds no state and
+// root's write ends the run naming the directory or replaces the planted
+// file; nothing lands where a link points.
 TEST(StateRetention, UnsafePathsAreRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root and a second user";
-  auto root_dirs = [](const std::string& p) {
-    return mkdir((p + "/0").c_str(), 0700) == 0 && mkdir((p + "/0/chk").c_str(), 0700) == 0;
-  };
+  const std::string dirs = "mkdir -m 700 $P/0 $P/0/chk; ", state = "echo 1 3 100 x | tr ' ' '\\n' >$P/0/chk/k";
+  const std::string link = "NULL\nState directory is a symbolic link or not a directory: $P/0";
   const struct {
-    const char* what;
-    bool own_dirs;  // root's directories made first
-    std::function<bool(const std::string& prefix, const std::string& outside)> plant;
-    std::string out;  // "$P" stands for the prefix
+    bool nobody;
+    std::string plant, out;
   } cases[] = {
-      {"a link for the user's directory", false,
-       [](const std::string& p, const std::string& outside) {
-         AsNobody([&] { symlink(outside.c_str(), (p + "/0").c_str()); });
-         return true;
-       },
-       "NULL\nState directory is a symbolic link or not a directory: $P/0\n"},
-      {"another user's directory with forged state", false,
-       [](const std::string& p, const std::string&) {
-         AsNobody([&] {
-           umask(0);
-           mkdir((p + "/0").c_str(), 0777);
-           mkdir((p + "/0/chk").c_str(), 0777);
-           std::ofstream(p + "/0/chk/k") << ValidState("forged");
-         });
-         return true;
-       },
-       "NULL\nState directory is owned by another user: $P/0\n"},
-      {"root's plugin directory open to others", true,
-       [&](const std::string& p, const std::string&) {
-         std::ofstream(p + "/0/chk/k") << ValidState("old");
-         return chmod((p + "/0/chk").c_str(), 0777) == 0;
-       },
-       "NULL\nState directory is writable by group or others: $P/0/chk\n"},
-      {"a plain file for the plugin directory", false,
-       [](const std::string& p, const std::string&) {
-         return mkdir((p + "/0").c_str(), 0700) == 0 && std::ofstream(p + "/0/chk").good();
-       },
-       "NULL\nState directory is a symbolic link or not a directory: $P/0/chk\n"},
-      {"a link for the state file", true,
-       [&](const std::string& p, const std::string& outside) {
-         return symlink((outside + "/file").c_str(), (p + "/0/chk/k").c_str()) == 0;
-       },
-       "NULL\n100 [new] 0\n"},
-      {"a state file of another user", true,
-       [&](const std::string& p, const std::string&) {
-         std::ofstream(p + "/0/chk/k") << ValidState("forged");
-         return chown((p + "/0/chk/k").c_str(), 65534, 65534) == 0;
-       },
-       "NULL\n100 [new] 0\n"},
-      {"a FIFO for the state file", true,
-       [&](const std::string& p, const std::string&) {
-         return mkfifo((p + "/0/chk/k").c_str(), 0600) == 0;
-       },
-       "NULL\n100 [new] 0\n"},
+      {true, "ln -s $O $P/0", link + "\n"},
+      {true, "umask 0; mkdir -p $P/0/chk; " + state, "NULL\nState directory is owned by another user: $P/0\n"},
+      {false, dirs + state + "; chmod 777 $P/0/chk", "NULL\nState directory is writable by group or others: $P/0/chk\n"},
+      {false, "mkdir -m 700 $P/0; touch $P/0/chk", link + "/chk\n"},
+      {false, dirs + "ln -s $O/file $P/0/chk/k", "NULL\n100 [new] 0\n"},
+      {false, dirs + state + "; chown 65534 $P/0/chk/k", "NULL\n100 [new] 0\n"},
+      {false, dirs + "mkfifo $P/0/chk/k", "NULL\n100 [new] 0\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
     ScopedTempDir dir;
-    const std::string prefix = dir.path() + "/shared", outside = dir.path() + "/outside";
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(prefix.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(prefix.c_str(), 0777), 0);
-    ASSERT_EQ(mkdir(outside.c_str(), 0700), 0);
-    std::ofstream(outside + "/file") << ValidState("outside");
-    ASSERT_TRUE(!c.own_dirs || root_dirs(prefix));
-    ASSERT_TRUE(c.plant(prefix, outside));
+    const std::map<std::string, std::string> env = {{"P", dir.path() + "/shared"},
+                                                    {"O", dir.path() + "/outside"}};
+    chmod(dir.path().c_str(), 0755);
+    Shell("mkdir -m 777 $P; mkdir -m 700 $O; echo 1 3 100 out >$O/file", env);
+    Shell(c.plant, env, c.nobody);
     RunResult r = RunInChild([&] {
       alarm(10);
-      EnableState(prefix, "k");
+      EnableState(env.at("P"), "k");
       PrintRead();
       kr_state_write_string(100, "new");
       PrintRead();
     });
     std::string out = c.out;
-    for (size_t at; (at = out.find("$P")) != std::string::npos;) out.replace(at, 2, prefix);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.exit_code, out.find("[new]") != std::string::npos ? 0 : 3);
-    RunResult listing = RunProgram({"/bin/ls", "-A", outside});
-    EXPECT_EQ(listing.out, "file\n");
-    EXPECT_EQ(ReadAll(outside + "/file"), ValidState("outside"));
+    for (size_t at; (at = out.find("$P")) != std::string::npos;) out.replace(at, 2, env.at("P"));
+    EXPECT_EQ(r.out, out) << c.plant;
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", "ls -A $O; cat $O/file"}, env).out, "file\n1 3 100 out\n");
   }
-  // Names that would leave the plugin's own directory.
   for (const char* plugin : {"..", ".", "", "a/b"}) {
     RunResult r = RunInChild([&] {
       std::string name = plugin;
@@ -320,47 +259,23 @@ TEST(StateRetention, UnsafePathsAreRefused) {
       kr_init(name.data(), 1, argv);
       kr_enable_state("k", 3);
     });
-    EXPECT_EQ(r.out, "Invalid plugin name for state retention - not empty, '.' or '..', and no '/'\n")
-        << plugin;
-    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_EQ(r.out, "Invalid plugin name for state retention - not empty, '.' or '..', and no '/'\n");
   }
 }
 
 // A writer killed before its rename leaves its temporary file; the next
-// write of the key removes this user's ones that are older than a minute,
-// and nothing else.
+// write of the key removes this user's ones older than a minute, only those.
 TEST(StateRetention, StaleTemporaryFilesGo) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to own a file by another user";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
   ScopedTempDir dir;
-  RunResult first = RunInChild([&] {
-    EnableState(dir.path(), "k");
-    kr_state_write_string(1, "first");
-  });
-  ASSERT_EQ(first.exit_code, 0) << first.out;
-  std::string folder = StatePath(dir.path(), "k");
-  folder.resize(folder.rfind('/'));
-  const struct {
-    const char* name;
-    bool old;
-    uid_t owner;
-  } planted[] = {{"k.Ab3dE9", true, 0},     {"k.ZZZZZZ", true, 0},   {"k.fresh1", false, 0},
-                 {"k.nobody", true, 65534}, {"kx.Ab3dE9", true, 0}, {"k.short", true, 0},
-                 {"k.Ab-dE9", true, 0}};
-  for (const auto& p : planted) {
-    const std::string path = folder + "/" + p.name;
-    std::ofstream(path) << "partial";
-    struct timespec times[2] = {{time(nullptr) - (p.old ? 61 : 0), 0}, {0, UTIME_OMIT}};
-    times[1] = times[0];
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    ASSERT_EQ(chown(path.c_str(), p.owner, p.owner), 0);
-  }
-  RunResult second = RunInChild([&] {
-    EnableState(dir.path(), "k");
-    kr_state_write_string(2, "second");
-  });
-  EXPECT_EQ(second.exit_code, 0) << second.out;
-  RunResult listing = RunProgram({"/bin/ls", "-A", folder});
-  EXPECT_EQ(listing.out, "k\nk.Ab-dE9\nk.fresh1\nk.nobody\nk.short\nkx.Ab3dE9\n");
+  auto write = [&] { RunInChild([&] { EnableState(dir.path(), "k"); kr_state_write_string(1, "x"); }); };
+  write();
+  const std::map<std::string, std::string> env = {{"D", StatePath(dir.path(), "")}};
+  Shell("cd $D; touch k.fresh1; touch -d '61 seconds ago' k.Ab3dE9 k.ZZZZZZ k.nobody kx.Ab3dE9 "
+        "k.short k.Ab-dE9; chown 65534 k.nobody", env);
+  write();
+  EXPECT_EQ(RunProgram({"/bin/ls", "-A", env.at("D")}).out,
+            "k\nk.Ab-dE9\nk.fresh1\nk.nobody\nk.short\nkx.Ab3dE9\n");
 }
 
 TEST(StateRetention, FailuresEndTheRun) {

@@ -303,22 +303,15 @@ TEST_F(CmdRun, UncapturedStreamIsDrained) {
 // does not hold the call: it is still running when the call returns.
 TEST_F(CmdRun, UncapturedStreamCannotHoldTheCall) {
   ScopedTempDir dir;
-  const std::string pid_file = dir.path() + "/pid";
-  const struct {
-    const char* redirect;  // of the background process
-    bool to_out, to_err;
-  } cases[] = {{">/dev/null", true, false}, {"2>/dev/null", false, true}, {"", false, false}};
-  for (const auto& c : cases) {
-    const std::string cmd =
-        std::string("/bin/sh -c 'sleep 30 ") + c.redirect + " & echo $! >" + pid_file + "'";
+  for (const char* redirect : {">/dev/null", "2>/dev/null", ""}) {
+    const std::string cmd = std::string("/bin/sh -c 'sleep 30 ") + redirect + " & echo $! >" +
+                            dir.path() + "/pid'";
     std::string printed = Guarded([&] {
-      output out, err;
-      int status = cmd_run(cmd.c_str(), c.to_out ? &out : nullptr, c.to_err ? &err : nullptr, 0);
-      FILE* f = fopen(pid_file.c_str(), "r");
-      long pid = 0;
-      if (f && fscanf(f, "%ld", &pid) != 1) pid = 0;
-      if (f) fclose(f);
-      printf("%d %d", status, pid > 0 && kill(static_cast<pid_t>(pid), SIGKILL) == 0);
+      output rec;
+      int status = cmd_run(cmd.c_str(), *redirect == '>' ? &rec : nullptr,
+                           *redirect == '2' ? &rec : nullptr, 0);
+      cmd_file_read((dir.path() + "/pid").c_str(), &rec, 0);
+      printf("%d %d", status, kill(static_cast<pid_t>(atol(rec.buf)), SIGKILL) == 0);
     }, 10);
     EXPECT_EQ(printed, "0 1") << cmd;
   }

@@ -1,6 +1,5 @@
-// Prints the state directory prefix that a program sees after changing its
-// ids as its argument says: "drop" (a temporary drop to the real ids) or
-// "root" (real, effective and saved ids all root). Run set-id by the
+// Prints the state directory prefix after changing ids as argv[1] says:
+// "drop" (a temporary drop) or "root" (every id root). Run set-uid by the
 // state retention tests.
 #include <unistd.h>
 
@@ -14,5 +13,4 @@ int main(int argc, char** argv) {
   if (strcmp(how, "drop") == 0 && idpriv_temp_drop() != 0) return 1;
   if (strcmp(how, "root") == 0 && (setresgid(0, 0, 0) != 0 || setresuid(0, 0, 0) != 0)) return 1;
   printf("%s\n", _kr_state_calculate_location_prefix());
-  return 0;
 }
