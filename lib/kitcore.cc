@@ -2,10 +2,17 @@
 // state retention, and text and privilege helpers.
 #include "kitcore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#if __has_include(<sys/random.h>)
+#include <sys/random.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
+#if __has_include(<sys/auxv.h>)
+#include <sys/auxv.h>
+#endif
 
 #include <cctype>
 #include <cmath>
@@ -14,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 #include <string>
@@ -289,9 +297,49 @@ const char state_file_header[] = "# KR State file\n";
 const int state_format_version = 1;
 // Lines are read in pieces of at most this many bytes less one.
 const size_t state_line_size = 1024;
+// A temporary file is "<key>.XXXXXX", the six X from this alphabet. One of
+// its key older than this (a writer killed before its rename) is removed by
+// the key's next write; a live writer renames its file within seconds.
+const char temp_name_chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+const size_t temp_suffix_len = 6;
+const time_t stale_temp_seconds = 60;
+
+#ifdef O_PATH
+// Walking needs search permission on a directory only, as a path lookup does.
+const int walk_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+const int walk_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
 state_key *current_key() {
 	return this_kivrel_plugin ? this_kivrel_plugin->state : nullptr;
+}
+
+[[noreturn]] void die_path(const char *msg, const std::string &path) {
+	die(STATE_UNKNOWN, "%s %s\n", msg, path.c_str());
+}
+
+// A plugin name is one directory below the user's: never the user's own
+// directory, its parent, or a path.
+bool valid_plugin_name(const char *name) {
+	return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
+}
+
+// Whoever started the process must not steer it to another directory when
+// it runs with more rights than its caller: started set-id or with file
+// capabilities (the kernel's secure-execution flag, which survives any
+// later change of ids), or with real, effective and saved ids that differ
+// now (a temporary drop leaves only the saved id privileged).
+bool runs_for_another() {
+#ifdef AT_SECURE
+	if (getauxval(AT_SECURE))
+		return true;
+#endif
+	uid_t ruid, euid, suid;
+	gid_t rgid, egid, sgid;
+	if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
+		return true;
+	return ruid != euid || ruid != suid || rgid != egid || rgid != sgid;
 }
 
 // Create the missing parent directories of \a path, each with mode 0700
@@ -317,9 +365,171 @@ void make_parent_directories(const char *path) {
 	free(copy);
 }
 
+// Why the open directory \a fd may not hold state, or null when it may: it
+// must be a directory of the effective user that no one else can write.
+const char *unsafe_directory(int fd) {
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode))
+		return _("State directory is a symbolic link or not a directory:");
+	if (st.st_uid != geteuid())
+		return _("State directory is owned by another user:");
+	if (st.st_mode & (S_IWGRP | S_IWOTH))
+		return _("State directory is writable by group or others:");
+	return nullptr;
+}
+
+// Open the directory of the key's state file, from the prefix down. The
+// prefix is the operator's choice and is resolved as any path; the user's
+// and the plugin's directories below it are opened one by one relative to
+// their parent, without following a symbolic link, and must pass
+// unsafe_directory, so that no name swapped meanwhile can redirect the
+// walk. With \a create, missing directories are made (0700 less the
+// umask) and every failure ends the run; without, it gives -1.
+int open_state_directory(const state_key *key, bool create) {
+	// <prefix>/<uid>/<plugin>/<key>: the last three names hold no "/".
+	const std::string file = key->_filename;
+	size_t key_at = file.rfind('/');
+	size_t plugin_at = file.rfind('/', key_at - 1);
+	size_t uid_at = file.rfind('/', plugin_at - 1);
+	std::string path = file.substr(0, uid_at);
+	const std::string names[] = {file.substr(uid_at + 1, plugin_at - uid_at - 1),
+	                             file.substr(plugin_at + 1, key_at - plugin_at - 1)};
+	const char *top = path.empty() ? "/" : path.c_str();
+	int fd = open(top, walk_flags);
+	if (fd < 0 && errno == ENOENT && create) {
+		make_parent_directories((path + "/").c_str());
+		fd = open(top, walk_flags);
+	}
+	for (const std::string &name : names) {
+		path += "/" + name;
+		int sub = fd < 0 ? -1 : openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
+		if (sub < 0 && fd >= 0 && errno == ENOENT && create) {
+			if (mkdirat(fd, name.c_str(), 0700) != 0 && errno != EEXIST)
+				die_path(_("Cannot create directory:"), path);
+			sub = openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
+		}
+		const char *problem = nullptr;
+		if (sub < 0)
+			problem = fd >= 0 && (errno == ENOTDIR || errno == ELOOP)
+			              ? _("State directory is a symbolic link or not a directory:")
+			              : _("Cannot create directory:");
+		else
+			problem = unsafe_directory(sub);
+		if (fd >= 0)
+			close(fd);
+		fd = sub;
+		if (problem) {
+			if (!create) {
+				if (fd >= 0)
+					close(fd);
+				return -1;
+			}
+			die_path(problem, path);
+		}
+	}
+	return fd;
+}
+
+// The key's state file, open for reading, or null when there is none that
+// this user may trust: the file must be a regular file of the effective
+// user, reached without a final symbolic link. Opened without blocking, so
+// that a FIFO or a device there cannot hold the run.
+FILE *open_state_file(const state_key *key) {
+	int dirfd = open_state_directory(key, false);
+	if (dirfd < 0)
+		return nullptr;
+	int fd = openat(dirfd, key->name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	close(dirfd);
+	if (fd < 0)
+		return nullptr;
+	struct stat st;
+	FILE *file = nullptr;
+	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+		file = fdopen(fd, "r");
+	if (!file)
+		close(fd);
+	return file;
+}
+
+// "<key>.XXXXXX" with six characters of the temporary alphabet.
+bool is_temp_name_of(const char *name, const char *keyname, size_t key_len) {
+	if (strncmp(name, keyname, key_len) != 0 || name[key_len] != '.')
+		return false;
+	const char *suffix = name + key_len + 1;
+	return strlen(suffix) == temp_suffix_len &&
+	       strspn(suffix, temp_name_chars) == temp_suffix_len;
+}
+
+// Remove this user's temporary files of the key that are older than
+// stale_temp_seconds: what writers killed before their rename left behind.
+void remove_stale_temp_files(int dirfd, const char *keyname) {
+	int listing = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	DIR *dir = listing < 0 ? nullptr : fdopendir(listing);
+	if (!dir) {
+		if (listing >= 0)
+			close(listing);
+		return;  // nothing lost: they wait for the next write
+	}
+	size_t key_len = strlen(keyname);
+	time_t limit = time(nullptr) - stale_temp_seconds;
+	uid_t me = geteuid();
+	while (struct dirent *entry = readdir(dir)) {
+		struct stat st;
+		if (is_temp_name_of(entry->d_name, keyname, key_len) &&
+		    fstatat(dirfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISREG(st.st_mode) && st.st_uid == me && st.st_mtime < limit)
+			unlinkat(dirfd, entry->d_name, 0);
+	}
+	closedir(dir);
+}
+
+// Replace the six X at the end of \a name by characters of the temporary
+// alphabet, random where the system gives randomness.
+void fill_temp_suffix(char *name) {
+	static unsigned long counter = 0;
+	unsigned char bytes[temp_suffix_len];
+	bool random = false;
+#ifdef GRND_NONBLOCK
+	random = getrandom(bytes, sizeof bytes, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bytes);
+#endif
+	if (!random) {
+		struct timespec ts;
+		clock_gettime(CLOCK_REALTIME, &ts);
+		unsigned long long mix = static_cast<unsigned long long>(ts.tv_nsec) ^
+		                         (static_cast<unsigned long long>(ts.tv_sec) << 24) ^
+		                         (static_cast<unsigned long long>(getpid()) << 40) ^
+		                         (++counter * 0x9E3779B97F4A7C15ull);
+		for (size_t i = 0; i < sizeof bytes; i++)
+			bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
+	}
+	char *suffix = name + strlen(name) - temp_suffix_len;
+	for (size_t i = 0; i < temp_suffix_len; i++)
+		suffix[i] = temp_name_chars[bytes[i] % (sizeof temp_name_chars - 1)];
+}
+
+// Create the key's new temporary file in \a dirfd, exclusively and for the
+// owner only, as mkstemp does but relative to the checked directory.
+// Stores its name (to be released) and returns its descriptor; dies when
+// none can be made.
+int create_temp_file(int dirfd, const char *keyname, char **temp_name) {
+	if (asprintf(temp_name, "%s.XXXXXX", keyname) < 0)
+		_kr_die_errno(_("Cannot allocate memory:"));
+	for (int attempt = 0; attempt < 100; attempt++) {
+		fill_temp_suffix(*temp_name);
+		int fd = openat(dirfd, *temp_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+		                0600);
+		if (fd >= 0)
+			return fd;
+		if (errno != EEXIST)
+			break;
+	}
+	free(*temp_name);
+	die_message(_("Cannot create temporary filename"));
+}
+
 // Remove the temporary file, release its name and end the run.
-[[noreturn]] void abandon_temp_file(char *temp_name, const char *msg) {
-	unlink(temp_name);
+[[noreturn]] void abandon_temp_file(int dirfd, char *temp_name, const char *msg) {
+	unlinkat(dirfd, temp_name, 0);
 	free(temp_name);
 	die_message(msg);
 }
@@ -339,6 +549,8 @@ void kr_enable_state(const char *keyname, int expected_data_version) {
 		if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_')
 			die_message(_("Invalid character for keyname - only alphanumerics or '_'"));
 	}
+	if (!valid_plugin_name(this_kivrel_plugin->plugin_name))
+		die_message(_("Invalid plugin name for state retention - not empty, '.' or '..', and no '/'"));
 	key->name = name;
 	key->state_data = nullptr;
 	key->plugin_name = this_kivrel_plugin->plugin_name;
@@ -374,9 +586,7 @@ char *_kr_state_generate_key(void) {
 }
 
 const char *_kr_state_calculate_location_prefix(void) {
-	// A set-id program must not be steered to another directory by whoever
-	// runs it, through its user ids or its group ids.
-	if (getuid() != geteuid() || getgid() != getegid())
+	if (runs_for_another())
 		return KIVREL_STATE_DIR;
 	const char *env = getenv(state_directory_variable);
 	if (env && *env)
@@ -390,7 +600,7 @@ state_data *kr_state_read(void) {
 	state_key *key = current_key();
 	// Every read replaces what the last one found.
 	_cleanup_state_data();
-	FILE *file = fopen(key->_filename, "re");
+	FILE *file = open_state_file(key);
 	if (!file)
 		return nullptr;
 	key->state_data = static_cast<state_data *>(calloc(1, sizeof(state_data)));
@@ -458,22 +668,14 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 	state_key *key = current_key();
 	time_t when = data_time ? data_time : time(nullptr);
 
-	struct stat st;
-	if (stat(key->_filename, &st) != 0)
-		make_parent_directories(key->_filename);
-
+	int dirfd = open_state_directory(key, true);
+	remove_stale_temp_files(dirfd, key->name);
 	char *temp_name = nullptr;
-	if (asprintf(&temp_name, "%s.XXXXXX", key->_filename) < 0)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	int fd = mkstemp(temp_name);
-	if (fd < 0) {
-		free(temp_name);
-		die_message(_("Cannot create temporary filename"));
-	}
+	int fd = create_temp_file(dirfd, key->name, &temp_name);
 	FILE *fp = fdopen(fd, "w");
 	if (!fp) {
 		close(fd);
-		abandon_temp_file(temp_name, _("Unable to open temporary state file"));
+		abandon_temp_file(dirfd, temp_name, _("Unable to open temporary state file"));
 	}
 	fputs(state_file_header, fp);
 	fprintf(fp, "%d\n", state_format_version);
@@ -486,10 +688,11 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 	bool written = fflush(fp) == 0 && !ferror(fp);
 	fsync(fd);
 	if (fclose(fp) != 0 || !written)
-		abandon_temp_file(temp_name, _("Error writing temp file"));
-	if (rename(temp_name, key->_filename) != 0)
-		abandon_temp_file(temp_name, _("Cannot rename state temp file"));
+		abandon_temp_file(dirfd, temp_name, _("Error writing temp file"));
+	if (renameat(dirfd, temp_name, dirfd, key->name) != 0)
+		abandon_temp_file(dirfd, temp_name, _("Cannot rename state temp file"));
 	free(temp_name);
+	close(dirfd);
 }
 
 void _cleanup_state_data(void) {
@@ -591,25 +794,47 @@ int kr_warn_if_not_root(void) {
 	return FALSE;
 }
 
+namespace {
+
+// The effective ids that the first temporary drop gave up, kept until a
+// restore takes them back: a second drop finds only the real ids in effect.
+bool ids_dropped = false;
+uid_t privileged_uid;
+gid_t privileged_gid;
+
+}  // namespace
+
 int idpriv_temp_drop(void) {
-	uid_t uid = getuid(), euid = geteuid();
-	gid_t gid = getgid(), egid = getegid();
+	uid_t uid = getuid();
+	gid_t gid = getgid();
+	if (!ids_dropped) {
+		privileged_uid = geteuid();
+		privileged_gid = getegid();
+		ids_dropped = true;
+	}
 	// The group first, while the privileged user may still change it; the
 	// privileged ids stay saved for idpriv_temp_restore.
-	if (setresgid(static_cast<gid_t>(-1), gid, egid) != 0 ||
-	    setresuid(static_cast<uid_t>(-1), uid, euid) != 0)
+	if (setresgid(static_cast<gid_t>(-1), gid, privileged_gid) != 0 ||
+	    setresuid(static_cast<uid_t>(-1), uid, privileged_uid) != 0)
 		return -1;
 	return geteuid() == uid && getegid() == gid ? 0 : -1;
 }
 
 int idpriv_temp_restore(void) {
-	uid_t ruid, euid, suid;
-	gid_t rgid, egid, sgid;
-	if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
+	uid_t uid = privileged_uid;
+	gid_t gid = privileged_gid;
+	if (!ids_dropped) {
+		// Nothing was dropped here: the saved ids are the privileged ones.
+		uid_t ruid, euid;
+		gid_t rgid, egid;
+		if (getresuid(&ruid, &euid, &uid) != 0 || getresgid(&rgid, &egid, &gid) != 0)
+			return -1;
+	}
+	// The user first: its privileged id is what may change the group back.
+	if (setresuid(static_cast<uid_t>(-1), uid, static_cast<uid_t>(-1)) != 0 ||
+	    setresgid(static_cast<gid_t>(-1), gid, static_cast<gid_t>(-1)) != 0 ||
+	    geteuid() != uid || getegid() != gid)
 		return -1;
-	// The user first: its saved id is what may change the group back.
-	if (setresuid(static_cast<uid_t>(-1), suid, static_cast<uid_t>(-1)) != 0 ||
-	    setresgid(static_cast<gid_t>(-1), sgid, static_cast<gid_t>(-1)) != 0)
-		return -1;
-	return geteuid() == suid && getegid() == sgid ? 0 : -1;
+	ids_dropped = false;
+	return 0;
 }

@@ -122,12 +122,21 @@ void print_thresholds(const char *threshold_name, thresholds *my_threshold);
  *
  * One line of text and the time it belongs to, kept between runs in the file
  * <prefix>/<effective uid>/<plugin name>/<key>. The prefix is the variable
- * KIVREL_PLUGIN_STATE_DIRECTORY when set, not empty, and the process is not
- * set-id; otherwise the build-time state directory. A file holds the header
- * "# KR State file", the format version 1, the data version, the data time
- * and the data line; lines that begin with "#" are skipped when reading.
- * Writing replaces the file by renaming a private temporary file over it, so
- * a reader sees the old file or the new one, never a mixture. */
+ * KIVREL_PLUGIN_STATE_DIRECTORY when set, not empty, and the process runs
+ * with no more rights than its caller (not started set-id or with file
+ * capabilities, real, effective and saved ids equal); otherwise the
+ * build-time state directory. A file holds the header "# KR State file",
+ * the format version 1, the data version, the data time and the data line;
+ * lines that begin with "#" are skipped when reading. Writing replaces the
+ * file by renaming a private temporary file over it, so a reader sees the
+ * old file or the new one, never a mixture.
+ *
+ * The directories below the prefix (the user's and the plugin's) are
+ * walked one at a time from the prefix down without following symbolic
+ * links, and each must be a directory of the effective user that neither
+ * group nor others can write; the state file must be a regular file of the
+ * effective user, not reached through a symbolic link. A write that meets
+ * anything else ends the run; a read finds no state. */
 
 /* What the reader expects next. */
 enum {
@@ -141,18 +150,24 @@ enum {
 /// Set up the state key of the plugin context: \a keyname (letters, digits
 /// and '_' only), or the SHA-1 of the context's arguments when null; the
 /// file carries \a expected_data_version. Replaces an earlier key.
-/// Dies with STATE_UNKNOWN without a context, on an invalid key name, or
-/// when memory runs out.
+/// Dies with STATE_UNKNOWN without a context, on an invalid key name, on a
+/// plugin name that is empty, ".", ".." or holds a "/", or when memory runs
+/// out.
 void kr_enable_state(const char *keyname, int expected_data_version);
 
 /// Read the state file. Returns the key's record (owned by the key, valid
 /// until the next read or kr_cleanup), or null when the file is missing,
-/// unreadable or invalid; prints nothing then. Dies without a context.
+/// unreadable, invalid, not a regular file (a FIFO does not block the
+/// read), or on a path this user cannot trust (see above); prints nothing
+/// then. Dies without a context.
 state_data *kr_state_read(void);
 
 /// Replace the state file by one holding \a data_string and \a data_time
-/// (0: now), creating missing directories (mode 0700). Dies with
-/// STATE_UNKNOWN on any failure, leaving the previous file unchanged.
+/// (0: now), creating missing directories (mode 0700), and remove this
+/// user's temporary files of the key that are older than a minute (left by
+/// writers killed before their rename). Dies with STATE_UNKNOWN on any
+/// failure, an unsafe directory among them, leaving the previous file
+/// unchanged.
 void kr_state_write_string(time_t data_time, const char *data_string);
 
 /// The default key: 40 lowercase hexadecimal digits of the SHA-1 of the
@@ -190,11 +205,13 @@ int kr_check_if_root(void);
 int kr_warn_if_not_root(void);
 
 /// Set the effective user and group ids to the real ones for a while; the
-/// privileged ones stay saved. Returns 0, or -1 when they cannot be set.
+/// privileged ones stay saved. A second drop before a restore keeps the ids
+/// of the first. Returns 0, or -1 when they cannot be set.
 int idpriv_temp_drop(void);
 
-/// Take back the effective ids that idpriv_temp_drop gave up. Returns 0, or
-/// -1 when they cannot be set.
+/// Take back the effective ids that the first idpriv_temp_drop since the
+/// last restore gave up (without a drop: the saved ids). Returns 0, or -1
+/// when they cannot be regained.
 int idpriv_temp_restore(void);
 
 #ifdef __cplusplus

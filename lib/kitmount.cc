@@ -20,12 +20,12 @@ template <typename T> T *_new_node() {
 	return node;
 }
 
-// Mount points are compared by their start only, so an empty one would
-// "contain" every path; the kernel never reports one, a hand-made list might.
+// Mount points are compared by their start only: an empty one begins every
+// name, and any longer one that qualifies beats it.
 bool _prefix_qualifies(const char *wanted, size_t wanted_len, const char *dir,
                        size_t best_len) {
 	size_t len = strlen(dir);
-	if (len == 0 || len < best_len || len > wanted_len)
+	if (len < best_len || len > wanted_len)
 		return false;
 	return len == 1 || strncmp(wanted, dir, len) == 0;
 }
@@ -101,10 +101,11 @@ mount_entry *_mount_entry_of(const struct mntent &m) {
 	me->me_remote = _is_remote(m.mnt_fsname, m.mnt_type);
 	me->me_dev = static_cast<dev_t>(-1);
 	// A stat waits for the file system: one on a dead server or behind a
-	// hung FUSE daemon would never return.
+	// hung FUSE daemon would never return. A mount point that is no
+	// absolute path (a swap line of a file system table) is nothing to stat.
 	bool may_block = me->me_remote || me->me_dummy || strncmp(m.mnt_type, "fuse", 4) == 0;
 	struct stat st;
-	if (!may_block && stat(m.mnt_dir, &st) == 0)
+	if (!may_block && m.mnt_dir[0] == '/' && stat(m.mnt_dir, &st) == 0)
 		me->me_dev = st.st_dev;
 	return me;
 }
@@ -198,6 +199,10 @@ mount_entry *kr_read_mount_list(const char *path) {
 	int failure = 0;
 	errno = 0;
 	while (getmntent_r(table, &m, line.data(), static_cast<int>(line.size()))) {
+		// A line that ends before the device, the mount point or the type
+		// is no mount entry.
+		if (!*m.mnt_fsname || !*m.mnt_dir || !*m.mnt_type)
+			continue;
 		mount_entry *me = _mount_entry_of(m);
 		if (!me) {
 			failure = errno;

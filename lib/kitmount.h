@@ -96,8 +96,9 @@ parameter_list *kr_find_parameter(parameter_list *list, const char *name);
 /// Give every entry of \a desired whose best_match is still null the mounted
 /// file system that holds it: the last mount entry whose device name equals
 /// the entry's name; else, with \a exact FALSE, the longest mount point that
-/// begins the name (a later one wins a tie), with \a exact TRUE the mount
-/// point equal to the name. Entries without a match keep a null best_match.
+/// begins the name (a later one wins a tie; an empty one begins every name),
+/// with \a exact TRUE the mount point equal to the name. Entries without a
+/// match keep a null best_match.
 void kr_set_best_match(parameter_list *desired, mount_entry *mount_list, int exact);
 
 /// Returns TRUE when \a re (compiled by the caller) matches the device name
@@ -107,10 +108,12 @@ int kr_regex_match_mount_entry(const mount_entry *me, const regex_t *re);
 /* ---- Mount table ---- */
 
 /// Read the mount table \a path (null: "/proc/self/mounts") into a list in
-/// table order; every text is the entry's own copy. me_dev is taken from a
-/// stat of the mount point only for local file systems with own storage;
-/// network, pseudo and FUSE file systems, which may hang or mount on demand,
-/// are never touched and get (dev_t)-1, as does a failed stat.
+/// table order; every text is the entry's own copy. A line without a
+/// device, a mount point and a type is skipped. me_dev is taken from a
+/// stat of the mount point only for local file systems with own storage
+/// mounted on an absolute path; network, pseudo and FUSE file systems,
+/// which may hang or mount on demand, are never touched and get (dev_t)-1,
+/// as does a failed stat.
 /// Returns the list, to be freed with kr_free_mount_list, or null with errno
 /// set when the table cannot be opened or memory runs out (errno 0 for an
 /// empty table).

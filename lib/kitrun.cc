@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,9 +91,8 @@ long split_args(char *str, char **argv) {
 
 // ---- Capturing ----
 
-// One stream being read: the record that receives its bytes (null: they
-// are read and thrown away, so that the writer never meets a closed pipe)
-// and the size of the record's block.
+// One stream being read: the record that receives its bytes and the size
+// of the record's block.
 struct capture {
 	int fd;
 	output *rec;
@@ -103,30 +103,22 @@ struct capture {
 
 // Read once. Returns false at the end of the stream or after a failed read.
 bool capture_read(capture &c) {
-	static char discard[64 * 1024];
-	char *dest = discard;
-	size_t want = sizeof discard;
-	if (c.rec) {
-		output *rec = c.rec;
-		// Geometric growth keeps capture linear whatever realloc does; the
-		// last byte of the block stays free for the terminator.
-		if (c.room - rec->buflen < min_read + 1) {
-			size_t room = c.room ? c.room : first_block;
-			while (room - rec->buflen < min_read + 1)
-				room = room <= SIZE_MAX / 2 ? room * 2 : SIZE_MAX;
-			rec->buf = static_cast<char *>(realloc_or_die(rec->buf, room, 1));
-			c.room = room;
-		}
-		dest = rec->buf + rec->buflen;
-		want = c.room - rec->buflen - 1;
+	output *rec = c.rec;
+	// Geometric growth keeps capture linear whatever realloc does; the last
+	// byte of the block stays free for the terminator.
+	if (c.room - rec->buflen < min_read + 1) {
+		size_t room = c.room ? c.room : first_block;
+		while (room - rec->buflen < min_read + 1)
+			room = room <= SIZE_MAX / 2 ? room * 2 : SIZE_MAX;
+		rec->buf = static_cast<char *>(realloc_or_die(rec->buf, room, 1));
+		c.room = room;
 	}
 	ssize_t n;
 	do
-		n = read(c.fd, dest, want);
+		n = read(c.fd, rec->buf + rec->buflen, c.room - rec->buflen - 1);
 	while (n < 0 && errno == EINTR);
 	if (n > 0) {
-		if (c.rec)
-			c.rec->buflen += static_cast<size_t>(n);
+		rec->buflen += static_cast<size_t>(n);
 		return true;
 	}
 	if (n < 0) {
@@ -236,8 +228,7 @@ bool _cmd_fetch_output(capture *streams, size_t count, int flags) {
 	drain(streams, count);
 	bool ok = true;
 	for (size_t i = 0; i < count; i++) {
-		if (streams[i].rec)
-			finish(streams[i], flags);
+		finish(streams[i], flags);
 		ok = ok && !streams[i].failed;
 	}
 	return ok;
@@ -245,27 +236,31 @@ bool _cmd_fetch_output(capture *streams, size_t count, int flags) {
 
 // ---- Children ----
 
-// Put the pipe end \a fd on descriptor \a target for the child's program.
-void move_to(int fd, int target) {
-	if (fd != target) {
-		dup2(fd, target);
-		close(fd);
-	} else {
-		// Already in place, but made close-on-exec with its pipe.
-		fcntl(target, F_SETFD, 0);
-	}
+// The child's end of one of its output streams, and the parent's: a pipe
+// for a stream that has a record, the null device for one that has none, so
+// that nothing the child leaves running (a background process holding the
+// stream open) can keep the runner reading. The parent's end is then -1.
+void open_stream(bool captured, int *ends, const char *name) {
+	ends[0] = -1;
+	// Close-on-exec, so that no other child inherits them.
+	bool ok = captured ? pipe2(ends, O_CLOEXEC) == 0
+	                   : (ends[1] = open("/dev/null", O_WRONLY | O_CLOEXEC)) >= 0;
+	if (!ok)
+		die(STATE_UNKNOWN, _("Could not open pipe: %s\n"), name);
 }
 
-[[noreturn]] void exec_child(char *const *argv, const int *pfd, const int *pfderr) {
+[[noreturn]] void exec_child(char *const *argv, int child_out, int child_err) {
 	struct rlimit limit;
 	if (getrlimit(RLIMIT_CORE, &limit) == 0) {
 		limit.rlim_cur = 0;
 		setrlimit(RLIMIT_CORE, &limit);
 	}
-	close(pfd[0]);
-	move_to(pfd[1], 1);
-	close(pfderr[0]);
-	move_to(pfderr[1], 2);
+	// Both ends are moved above 2 first: a caller whose standard streams
+	// were closed may have been given descriptor 1 or 2 for either of them.
+	int out = fcntl(child_out, F_DUPFD_CLOEXEC, 3);
+	int err = fcntl(child_err, F_DUPFD_CLOEXEC, 3);
+	if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+		_exit(STATE_UNKNOWN);
 	for (long d = 0; d < maxfd; d++) {
 		if (_cmd_pids[d] > 0)
 			close(static_cast<int>(d));
@@ -274,35 +269,42 @@ void move_to(int fd, int target) {
 	_exit(STATE_UNKNOWN);
 }
 
-// Start the child on two fresh pipes. Returns the read end of its output
-// pipe, recorded in the pid table when it fits there; the pid goes to
-// \a child as well.
-int _cmd_open(char *const *argv, int *pfd, int *pfderr, pid_t *child) {
+// Start the child with its standard output and standard error on pipes
+// where they are captured. Stores the read ends (-1 for a stream not
+// captured) and returns the child's pid, recorded in the pid table under
+// the first read end when it fits there.
+pid_t _cmd_open(char *const *argv, bool capture_out, bool capture_err, int *out_fd,
+                int *err_fd) {
 	const char *name = argv && argv[0] ? argv[0] : "(null)";
-	// Close-on-exec, so that no other child inherits them.
-	if (!argv || pipe2(pfd, O_CLOEXEC) < 0 || pipe2(pfderr, O_CLOEXEC) < 0)
+	if (!argv)
 		die(STATE_UNKNOWN, _("Could not open pipe: %s\n"), name);
+	int pfd[2], pfderr[2];
+	open_stream(capture_out, pfd, name);
+	open_stream(capture_err, pfderr, name);
 	pid_t pid = fork();
 	if (pid < 0)
 		die(STATE_UNKNOWN, _("Could not open pipe: %s\n"), name);
 	if (pid == 0)
-		exec_child(argv, pfd, pfderr);
+		exec_child(argv, pfd[1], pfderr[1]);
 	close(pfd[1]);
 	close(pfderr[1]);
-	if (pfd[0] < maxfd)
-		_cmd_pids[pfd[0]] = pid;
-	*child = pid;
-	return pfd[0];
+	*out_fd = pfd[0];
+	*err_fd = pfderr[0];
+	int key = pfd[0] >= 0 ? pfd[0] : pfderr[0];
+	if (key >= 0 && key < maxfd)
+		_cmd_pids[key] = pid;
+	return pid;
 }
 
-// Close the output read end and reap its child, in every case. Returns the
-// exit status 0-255, or -1 when the descriptor was not recorded for the
-// child, the close or the wait failed, or a signal ended the child.
+// Close the read end \a fd that records \a child (-1: the child has no
+// pipe) and reap the child, in every case. Returns the exit status 0-255,
+// or -1 when the descriptor was not recorded for the child, the close or
+// the wait failed, or a signal ended the child.
 int _cmd_close(int fd, pid_t child) {
-	bool recorded = fd >= 0 && fd < maxfd && _cmd_pids && _cmd_pids[fd] == child;
-	if (recorded)
+	bool recorded = fd < 0 || (fd < maxfd && _cmd_pids && _cmd_pids[fd] == child);
+	if (recorded && fd >= 0)
 		_cmd_pids[fd] = 0;
-	bool closed = close(fd) == 0;
+	bool closed = fd < 0 || close(fd) == 0;
 	int status = 0;
 	pid_t waited;
 	do
@@ -369,24 +371,40 @@ int cmd_run_array(char *const *argv, output *out, output *err, int flags) {
 		cmd_init();
 	setenv("LC_ALL", "C", 1);
 
-	int pfd[2], pfderr[2];
-	pid_t child;
-	int fd = _cmd_open(argv, pfd, pfderr, &child);
 	// One record for both streams ends up holding standard error, as if
 	// the two were captured one after the other.
-	output *out_rec = out == err ? nullptr : out;
-	capture streams[2] = {{fd, out_rec, 0, false, false}, {pfderr[0], err, 0, false, false}};
-	bool ok = _cmd_fetch_output(streams, 2, flags);
-	close(pfderr[0]);
-	int result = _cmd_close(fd, child);
+	bool capture_out = out && out != err;
+	int out_fd, err_fd;
+	pid_t child = _cmd_open(argv, capture_out, err != nullptr, &out_fd, &err_fd);
+	capture streams[2];
+	size_t count = 0;
+	if (capture_out)
+		streams[count++] = {out_fd, out, 0, false, false};
+	if (err)
+		streams[count++] = {err_fd, err, 0, false, false};
+	bool ok = _cmd_fetch_output(streams, count, flags);
+	// The pid table knows the child by its first read end; the other one
+	// is closed here.
+	int key = capture_out ? out_fd : err_fd;
+	if (capture_out && err)
+		close(err_fd);
+	int result = _cmd_close(key, child);
 	return ok ? result : -1;
 }
 
 int cmd_file_read(const char *filename, output *out, int flags) {
 	clear(out);
-	int fd = open(filename, O_RDONLY | O_CLOEXEC);
+	// Without blocking, and only a regular file is read: a FIFO would wait
+	// for a writer, a device may never end.
+	int fd = open(filename, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 	if (fd < 0) {
 		const char *why = strerror(errno);
+		die(STATE_UNKNOWN, _("Error opening %s: %s"), filename, why);
+	}
+	struct stat st;
+	int failure = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+	if (failure || !S_ISREG(st.st_mode)) {
+		const char *why = failure ? strerror(failure) : _("Not a regular file");
 		die(STATE_UNKNOWN, _("Error opening %s: %s"), filename, why);
 	}
 	bool ok = true;

@@ -54,8 +54,9 @@ int cmd_run(const char *cmdstring, output *out, output *err, int flags);
 /// Run the program named by argv[0] (a path; no search) with \a argv and
 /// the environment, after setting LC_ALL to "C" in this process. Clears the
 /// records that are given and fills them with the child's standard output
-/// and standard error; a null record's stream is read and discarded, and a
-/// record given for both holds standard error. Both streams are read to
+/// and standard error; a record given for both holds standard error. A
+/// stream without a record goes to /dev/null, so that a process the child
+/// leaves running cannot hold the call. The captured streams are read to
 /// their end and the child is reaped before returning.
 /// Returns the child's exit status 0-255 (3 when the program cannot be
 /// started), or -1 when the child was ended by a signal, a read failed, or
@@ -68,7 +69,8 @@ int cmd_run_array(char *const *argv, output *out, output *err, int flags);
 /// only opened and closed). Returns 0, or -1 after a failed read. Dies with
 /// STATE_UNKNOWN and "Error opening <name>: <error text>" or "Error closing
 /// <name>: <error text>" (no line end) when the file cannot be opened or
-/// closed.
+/// closed, or is no regular file ("Not a regular file"; a FIFO or a device
+/// is opened without blocking and never read).
 int cmd_file_read(const char *filename, output *out, int flags);
 
 /* ---- Module-internal, for the tests and the fuzz target ---- */

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -177,6 +178,104 @@ TEST(StateRetention, StateDirectory) {
   }
   EXPECT_EQ(std::string(KIVREL_STATE_DIR).find("/lib/kivrel-plugins"),
             std::string(KIVREL_STATE_DIR).size() - 19);
+}
+
+// The shell commands \a script with the variables \a env, as root or, with
+// \a nobody, as another user.
+const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534",
+                                            "--regid=65534", "--clear-groups"};
+void Shell(const std::string& script, const std::map<std::string, std::string>& env,
+           bool nobody = false) {
+  std::vector<std::string> argv = {"/bin/sh", "-ec", script};
+  if (nobody) argv.insert(argv.begin(), kAsNobody.begin(), kAsNobody.end());
+  RunResult r = RunProgram(argv, env);
+  EXPECT_EQ(r.exit_code, 0) << script << ": " << r.err;
+}
+
+// Started set-id, a program ignores the variable whatever it does with its
+// ids later; started plainly by the same user, it follows it.
+TEST(StateRetention, SetIdStartIgnoresTheVariable) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-uid program";
+  ScopedTempDir dir;
+  const std::map<std::string, std::string> env = {{"D", dir.path()}};
+  const struct {
+    const char *mode, *how;
+    std::string prefix;
+  } cases[] = {{"4755", "drop", KIVREL_STATE_DIR}, {"4755", "root", KIVREL_STATE_DIR},
+               {"755", "drop", "/srv/st"}};
+  for (const auto& c : cases) {
+    Shell(std::string("chmod 755 $D; cp ") + STATE_PREFIX_PROBE_PATH + " $D/p; chmod " + c.mode +
+          " $D/p", env);
+    std::vector<std::string> argv = kAsNobody;
+    argv.insert(argv.end(), {dir.path() + "/p", c.how});
+    RunResult r = RunProgram(argv, {{"KIVREL_PLUGIN_STATE_DIRECTORY", "/srv/st"}});
+    EXPECT_EQ(r.out, c.prefix + "\n") << c.mode << " " << c.how;
+  }
+}
+
+// Root keeps state under a prefix that everybody may write. Whatever another
+// user plants there, or is wrong below it, root's read finds no state and
+// root's write ends the run naming the directory or replaces the planted
+// file; nothing lands where a link points.
+TEST(StateRetention, UnsafePathsAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root and a second user";
+  const std::string dirs = "mkdir -m 700 $P/0 $P/0/chk; ", state = "echo 1 3 100 x | tr ' ' '\\n' >$P/0/chk/k";
+  const std::string link = "NULL\nState directory is a symbolic link or not a directory: $P/0";
+  const struct {
+    bool nobody;
+    std::string plant, out;
+  } cases[] = {
+      {true, "ln -s $O $P/0", link + "\n"},
+      {true, "umask 0; mkdir -p $P/0/chk; " + state, "NULL\nState directory is owned by another user: $P/0\n"},
+      {false, dirs + state + "; chmod 777 $P/0/chk", "NULL\nState directory is writable by group or others: $P/0/chk\n"},
+      {false, "mkdir -m 700 $P/0; touch $P/0/chk", link + "/chk\n"},
+      {false, dirs + "ln -s $O/file $P/0/chk/k", "NULL\n100 [new] 0\n"},
+      {false, dirs + state + "; chown 65534 $P/0/chk/k", "NULL\n100 [new] 0\n"},
+      {false, dirs + "mkfifo $P/0/chk/k", "NULL\n100 [new] 0\n"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    const std::map<std::string, std::string> env = {{"P", dir.path() + "/shared"},
+                                                    {"O", dir.path() + "/outside"}};
+    chmod(dir.path().c_str(), 0755);
+    Shell("mkdir -m 777 $P; mkdir -m 700 $O; echo 1 3 100 out >$O/file", env);
+    Shell(c.plant, env, c.nobody);
+    RunResult r = RunInChild([&] {
+      alarm(10);
+      EnableState(env.at("P"), "k");
+      PrintRead();
+      kr_state_write_string(100, "new");
+      PrintRead();
+    });
+    std::string out = c.out;
+    for (size_t at; (at = out.find("$P")) != std::string::npos;) out.replace(at, 2, env.at("P"));
+    EXPECT_EQ(r.out, out) << c.plant;
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", "ls -A $O; cat $O/file"}, env).out, "file\n1 3 100 out\n");
+  }
+  for (const char* plugin : {"..", ".", "", "a/b"}) {
+    RunResult r = RunInChild([&] {
+      std::string name = plugin;
+      char* argv[] = {name.data(), nullptr};
+      kr_init(name.data(), 1, argv);
+      kr_enable_state("k", 3);
+    });
+    EXPECT_EQ(r.out, "Invalid plugin name for state retention - not empty, '.' or '..', and no '/'\n");
+  }
+}
+
+// A writer killed before its rename leaves its temporary file; the next
+// write of the key removes this user's ones older than a minute, only those.
+TEST(StateRetention, StaleTemporaryFilesGo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+  ScopedTempDir dir;
+  auto write = [&] { RunInChild([&] { EnableState(dir.path(), "k"); kr_state_write_string(1, "x"); }); };
+  write();
+  const std::map<std::string, std::string> env = {{"D", StatePath(dir.path(), "")}};
+  Shell("cd $D; touch k.fresh1; touch -d '61 seconds ago' k.Ab3dE9 k.ZZZZZZ k.nobody kx.Ab3dE9 "
+        "k.short k.Ab-dE9; chown 65534 k.nobody", env);
+  write();
+  EXPECT_EQ(RunProgram({"/bin/ls", "-A", env.at("D")}).out,
+            "k\nk.Ab-dE9\nk.fresh1\nk.nobody\nk.short\nkx.Ab3dE9\n");
 }
 
 TEST(StateRetention, FailuresEndTheRun) {

@@ -95,4 +95,23 @@ TEST(TextHelpers, TemporaryPrivilegeDrop) {
   EXPECT_EQ(plain.out, "0 0 " + std::to_string(geteuid()) + "\n");
 }
 
+// A second drop before the restore keeps the privileged ids of the first,
+// and a restore that cannot regain them (the program gave up its saved ids)
+// says so.
+TEST(TextHelpers, RepeatedPrivilegeDrop) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-id process";
+  RunResult r = RunInChild([] {
+    if (setresgid(65534, 0, 0) != 0 || setresuid(65534, 0, 0) != 0) printf("setup failed\n");
+    int first = idpriv_temp_drop();
+    int second = idpriv_temp_drop();
+    int restored = idpriv_temp_restore();
+    printf("%d %d %d %u %u\n", first, second, restored, geteuid(), getegid());
+    idpriv_temp_drop();
+    if (setresgid(-1, -1, 65534) != 0 || setresuid(-1, -1, 65534) != 0) printf("setup failed\n");
+    restored = idpriv_temp_restore();
+    printf("%d %u %u\n", restored, geteuid(), getegid());
+  });
+  EXPECT_EQ(r.out, "0 0 0 0 0\n-1 65534 65534\n");
+}
+
 }  // namespace

@@ -58,7 +58,11 @@ TEST(KitmountBestMatch, Table) {
       {"/v", FALSE, {{"/dev/b", "/var"}}, -1},
       {"relative", FALSE, {{"/dev/a", "/"}}, 0},
       {"", FALSE, {{"/dev/a", "/"}}, -1},
-      {"/x", FALSE, {{"none", ""}}, -1},
+      {"/x", FALSE, {{"none", ""}}, 0},
+      {"", FALSE, {{"none", ""}}, 0},
+      {"/x", FALSE, {{"none", ""}, {"/dev/a", "/"}}, 1},
+      {"/x", FALSE, {{"/dev/a", "/"}, {"none", ""}}, 0},
+      {"/x", TRUE, {{"none", ""}}, -1},
       {"/", 2, {{"/dev/a", "/"}}, -1},
       {"/dev/a", 2, {{"/dev/a", "/"}}, 0},
   };
@@ -190,6 +194,24 @@ TEST(KitmountReader, FlagsAndDeviceNumbers) {
   }
   EXPECT_EQ(me, nullptr);
   kr_free_mount_list(list);
+}
+
+// A line that ends before the type is no entry, and a mount point that is
+// no absolute path is not looked up from the current directory.
+TEST(KitmountReader, IncompleteLinesAreSkipped) {
+  ScopedTempDir tmp;
+  ASSERT_EQ(mkdir((tmp.path() + "/rel").c_str(), 0700), 0);
+  const std::string table = tmp.WriteFile(
+      "mounts", "lonely\ndev rel\n/dev/x rel ext4 rw 0 0\ndev2 /y\n/dev/y / ext4 rw 0 0\n");
+  RunResult r = RunInChild([&] {
+    if (chdir(tmp.path().c_str()) != 0) printf("chdir failed\n");
+    mount_entry* list = kr_read_mount_list(table.c_str());
+    for (mount_entry* me = list; me; me = me->me_next)
+      printf("%s %s %s %d\n", me->me_devname, me->me_mountdir, me->me_type,
+             me->me_dev != static_cast<dev_t>(-1));
+    kr_free_mount_list(list);
+  });
+  EXPECT_EQ(r.out, "/dev/x rel ext4 0\n/dev/y / ext4 1\n");
 }
 
 TEST(KitmountReader, MissingOrEmptyTable) {

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -297,6 +299,24 @@ TEST_F(CmdRun, UncapturedStreamIsDrained) {
   EXPECT_EQ(printed, "7 7 7");
 }
 
+// A background process that keeps an uncaptured stream of the child open
+// does not hold the call: it is still running when the call returns.
+TEST_F(CmdRun, UncapturedStreamCannotHoldTheCall) {
+  ScopedTempDir dir;
+  for (const char* redirect : {">/dev/null", "2>/dev/null", ""}) {
+    const std::string cmd = std::string("/bin/sh -c 'sleep 30 ") + redirect + " & echo $! >" +
+                            dir.path() + "/pid'";
+    std::string printed = Guarded([&] {
+      output rec;
+      int status = cmd_run(cmd.c_str(), *redirect == '>' ? &rec : nullptr,
+                           *redirect == '2' ? &rec : nullptr, 0);
+      cmd_file_read((dir.path() + "/pid").c_str(), &rec, 0);
+      printf("%d %d", status, kill(static_cast<pid_t>(atol(rec.buf)), SIGKILL) == 0);
+    }, 10);
+    EXPECT_EQ(printed, "0 1") << cmd;
+  }
+}
+
 // The table ends at _cmd_maxfd(): a read end on its last entry is tracked,
 // one beyond it is not, yet the child is reaped and nothing stays open.
 TEST_F(CmdRun, ReadEndBeyondThePidTable) {
@@ -326,20 +346,30 @@ TEST_F(CmdRun, ReadEndBeyondThePidTable) {
   EXPECT_EQ(printed, "0 x 1 1|-1 x 1 1|");
 }
 
+// What cannot be opened, or is no regular file, ends the run; a FIFO
+// without a writer and a device that never ends are not waited for.
 TEST(CmdFileRead, FailuresTable) {
   ScopedTempDir dir;
-  const std::string missing = dir.path() + "/missing";
-  RunResult r = RunInChild([&] { cmd_file_read(missing.c_str(), nullptr, 0); });
-  EXPECT_EQ(r.out, "Error opening " + missing + ": No such file or directory");
-  EXPECT_EQ(r.exit_code, STATE_UNKNOWN);
-
-  r = RunInChild([&] {
-    output out;
-    int result = cmd_file_read(dir.path().c_str(), &out, 0);
-    printf("%d %zu %d", result, out.lines, out.line == nullptr);
-  });
-  EXPECT_EQ(r.out, "read() returned -1: Is a directory\n-1 0 1");
-
+  const std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    std::string why;
+  } cases[] = {
+      {dir.path() + "/missing", "No such file or directory"},
+      {dir.path(), "Is a directory"},
+      {fifo, "Not a regular file"},
+      {"/dev/zero", "Not a regular file"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = RunInChild([&] {
+      alarm(10);
+      output out;
+      cmd_file_read(c.path.c_str(), &out, 0);
+    });
+    EXPECT_EQ(r.out, "Error opening " + c.path + ": " + c.why);
+    EXPECT_EQ(r.exit_code, STATE_UNKNOWN) << c.path;
+  }
   EXPECT_EQ(cmd_file_read(dir.WriteFile("f", "a\n").c_str(), nullptr, 0), 0);
 }
 
