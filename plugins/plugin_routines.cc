@@ -206,6 +206,36 @@ char *fperfdata(const char *label, double val, const char *uom,
 	return perf_item(label, double_text(val), uom, fields);
 }
 
+namespace {
+
+// The text of a range as the range syntax writes it.
+std::string range_text(const range *r) {
+	if (!r)
+		return "";
+	std::string text = r->alert_on ? "@" : "";
+	if (r->start_infinity)
+		text += "~:";
+	else if (r->start != 0 || r->end_infinity)
+		text += double_text(r->start) + ":";
+	if (!r->end_infinity)
+		text += double_text(r->end);
+	return text;
+}
+
+}  // namespace
+
+char *rperfdata(const char *label, double val, const char *uom,
+                const range *warn, const range *crit,
+                int minp, double minv, int maxp, double maxv) {
+	const perf_field fields[4] = {
+		{warn != nullptr, range_text(warn)},
+		{crit != nullptr, range_text(crit)},
+		{minp != 0, double_text(minv)},
+		{maxp != 0, double_text(maxv)},
+	};
+	return perf_item(label, double_text(val), uom, fields);
+}
+
 int xasprintf(char **strp, const char *fmt, ...) {
 	va_list ap;
 	va_start(ap, fmt);

@@ -4,6 +4,7 @@
 #define KIVREL_PLUGIN_ROUTINES_H
 
 #include "common.h"
+#include "kitcore.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -44,6 +45,12 @@ char *perfdata(const char *label, long val, const char *uom,
 /// As perfdata, with floating-point values in their shortest exact text.
 char *fperfdata(const char *label, double val, const char *uom,
                 int warnp, double warn, int critp, double crit,
+                int minp, double minv, int maxp, double maxv);
+/// As fperfdata, with the warning and critical fields written as the ranges
+/// they hold ("10", "90:", "~:5", "@10:20"); a null range leaves its field
+/// empty.
+char *rperfdata(const char *label, double val, const char *uom,
+                const range *warn, const range *crit,
                 int minp, double minv, int maxp, double maxv);
 
 /// Format into a new text stored through \a strp. Dies with STATE_UNKNOWN

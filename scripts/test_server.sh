@@ -12,6 +12,11 @@
 #   test_server.sh sql DIR primary|replica SQL
 #                              run SQL as the server's administrator and print
 #                              the result (batch output without column names)
+#   test_server.sh restart DIR primary|replica
+#                              stop that server (by its pid) and start it
+#                              again on its data, port and socket, and update
+#                              its pid in DIR/server.env; then wait until the
+#                              replica runs and has caught up again
 #   test_server.sh sync DIR [SECONDS]
 #                              wait until the replica has applied everything
 #                              the primary has logged (default 30 s); fails on
@@ -79,6 +84,7 @@ usage() {
   cat >&2 <<USAGE
 usage: $0 start|stop DIR
        $0 sql DIR primary|replica SQL
+       $0 restart DIR primary|replica
        $0 sync DIR [SECONDS]
 USAGE
   exit 2
@@ -190,7 +196,7 @@ wait_gone() {  # wait_gone PID SECONDS: 0 when the process has ended
   ! is_our_server "$pid"
 }
 
-stop_one() {  # stop the current server and remove its files but the logs
+stop_process() {  # stop the current server's process; its files stay
   local pid socket asked
   socket=$(server_socket)
   for pid in $(recorded_pids | sort -u); do
@@ -213,6 +219,10 @@ stop_one() {  # stop the current server and remove its files but the logs
       fi
     fi
   done
+}
+
+stop_one() {  # stop the current server and remove its files but the logs
+  stop_process
   if [[ -f "$(socket_dir_note)" ]]; then
     local sdir
     sdir=$(cat "$(socket_dir_note)")
@@ -531,6 +541,45 @@ start_failed() {
   exit $((rc == 0 ? 1 : rc))
 }
 
+# The options of each server, beyond those of launch; TLS files from
+# make_tls. Read-only, so that a test writing to the replica by mistake
+# fails instead of breaking replication; the replication thread and the
+# administrator may still write.
+server_options() {
+  PRIMARY_OPTIONS=(--server-id=1 "--log-bin=$DIR/data/mariadb-bin"
+    "--ssl-ca=$DIR/tls/ca.pem" "--ssl-cert=$DIR/tls/server.pem" "--ssl-key=$DIR/tls/server-key.pem")
+  REPLICA_OPTIONS=(--server-id=2 --skip-log-bin "--relay-log=$DIR/replica/data/relay-bin" --read-only)
+}
+
+# Restart the server ROLE on its data, port and socket.
+restart_one() {
+  local port key options
+  load_sockets
+  server_options
+  use_server "$1"
+  if [[ "$ROLE" == primary ]]; then
+    key=PORT
+    options=("${PRIMARY_OPTIONS[@]}")
+  else
+    key=REPLICA_PORT
+    options=("${REPLICA_OPTIONS[@]}")
+  fi
+  port=$(read_env_value "$key")
+  SOCKET=$(server_socket)
+  stop_process
+  launch "$port" "${options[@]}" || die "the $ROLE's port $port was taken while it restarted"
+  SERVER_PID=$(head -n1 "$BASE/server.pid" 2>/dev/null | tr -dc '0-9' || true)
+  [[ -n "$SERVER_PID" ]] || SERVER_PID=$(cat "$BASE/launch.pid")
+  sed "s/^$PID_KEY=.*/$PID_KEY=$SERVER_PID/" "$DIR/server.env" >"$DIR/server.env.tmp"
+  mv -f -- "$DIR/server.env.tmp" "$DIR/server.env"
+  # The replica starts without its threads (--skip-slave-start); after a
+  # primary's restart it reconnects by itself.
+  [[ "$ROLE" == primary ]] || admin_sql "$REPLICA_SOCKET" "START SLAVE"
+  caught_up "$SYNC_TIMEOUT" || die "the replica did not catch up within ${SYNC_TIMEOUT}s"
+  wait_replica_idle
+  echo "test $ROLE $SERVER_PID on 127.0.0.1:$port and $SOCKET"
+}
+
 start_all() {
   # Servers left over from an earlier run are stopped first.
   stop_all
@@ -538,21 +587,17 @@ start_all() {
   trap start_failed EXIT
   trap 'exit 130' INT TERM HUP
   make_tls
+  server_options
 
   use_server primary
-  start_one --server-id=1 --log-bin="$DATADIR/mariadb-bin" \
-    --ssl-ca="$TLS_CA" --ssl-cert="$TLS_SERVER_CERT" --ssl-key="$TLS_SERVER_KEY"
+  start_one "${PRIMARY_OPTIONS[@]}"
   PRIMARY_SOCKET=$SOCKET
   PRIMARY_PORT=$SERVER_PORT
   PRIMARY_PID=$SERVER_PID
   load_test_data
 
   use_server replica
-  # Read-only, so that a test writing to the replica by mistake fails
-  # instead of breaking replication; the replication thread and the
-  # administrator may still write.
-  start_one --server-id=2 --skip-log-bin --relay-log="$DATADIR/relay-bin" \
-    --read-only
+  start_one "${REPLICA_OPTIONS[@]}"
   REPLICA_SOCKET=$SOCKET
   REPLICA_PORT=$SERVER_PORT
   REPLICA_PID=$SERVER_PID
@@ -601,6 +646,7 @@ ACTION=$1
 case "$ACTION" in
   start | stop) (($# == 2)) || usage ;;
   sql) (($# == 4)) || usage ;;
+  restart) (($# == 3)) || usage ;;
   sync)
     (($# <= 3)) || usage
     [[ "${3:-$SYNC_TIMEOUT}" =~ ^[0-9]+$ ]] || usage
@@ -629,6 +675,7 @@ case "$ACTION" in
     start_all
     ;;
   stop) stop_all ;;
+  restart) restart_one "$3" ;;
   sql)
     load_sockets
     case "$3" in

@@ -1,0 +1,477 @@
+// check_dbstatus: a MySQL server's health as rates, ratios and headroom.
+// Each metric is an expression over global status and system variables,
+// their changes since the previous run and a few probes, classified against
+// its own ranges; all metrics share one connection.
+#include <getopt.h>
+#include <mysql.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
+#include "kitcore.h"
+#include "plugin_routines.h"
+#include "status_expr.h"
+#include "status_modes.h"
+
+const char *progname = "check_dbstatus";
+
+// Where and how to connect: db_host, db_user, db_pass, db, db_port,
+// db_socket, opt_file, opt_group, TLS and the run's timeout.
+static db_settings conn = db_settings_default();
+static int verbose = 0;
+
+// One metric of the command line, in its order.
+struct metric {
+	status_expr expr;
+	std::string label;       // in the message
+	std::string perf_label;  // in the performance data
+	std::string uom;
+	char *warning = nullptr;  // range texts until the thresholds are built
+	char *critical = nullptr;
+	thresholds *limits = nullptr;
+};
+static std::vector<metric> metrics;
+
+// The previous sample is one line of a state file, which keeps 1023
+// characters; this many counters always fit.
+static const size_t max_counters = 32;
+
+// What the probes found, for -v.
+static std::string probe_details[PROBE_COUNT];
+
+static int process_arguments(int argc, char **argv);
+static void print_help(void);
+
+// A line of the server's text safe for a status line: no line ends, no "|".
+static std::string one_line(const char *text) {
+	std::string out = text ? text : "NULL";
+	for (char &c : out)
+		if (static_cast<unsigned char>(c) < ' ' || c == '|' || c == 0x7f)
+			c = ' ';
+	return out;
+}
+
+// End the run after a failed query: a lost connection is CRITICAL like a
+// failed connect; an error the server answered (a missing privilege, say)
+// leaves the metric unknown.
+[[noreturn]] static void query_failed(MYSQL *mysql) {
+	unsigned int err = mysql_errno(mysql);
+	char *error = db_error_copy(mysql);
+	mysql_close(mysql);
+	db_die(err >= 2000 && err < 3000 ? STATE_CRITICAL : STATE_UNKNOWN, _("Query failed: %s\n"), error);
+}
+
+static MYSQL_RES *run_query(MYSQL *mysql, const std::string &sql) {
+	MYSQL_RES *res = nullptr;
+	if (mysql_query(mysql, sql.c_str()) != 0 || !(res = mysql_store_result(mysql)))
+		query_failed(mysql);
+	return res;
+}
+
+// Read the rows of "SHOW GLOBAL STATUS" or "SHOW GLOBAL VARIABLES" that
+// \a names ask for, under either spelling, into \a values.
+static void read_values(MYSQL *mysql, const char *show, const std::set<std::string> &names,
+                        std::map<std::string, server_value> *values) {
+	if (names.empty())
+		return;
+	// Names are letters, digits and '_' only, so they need no quoting.
+	std::string sql = std::string(show) + " WHERE Variable_name IN (";
+	const char *sep = "";
+	for (const std::string &name : names) {
+		for (const std::string &spelling : expr_spellings(name)) {
+			sql += sep + ("'" + spelling + "'");
+			sep = ",";
+		}
+	}
+	MYSQL_RES *res = run_query(mysql, sql + ")");
+	while (MYSQL_ROW row = mysql_fetch_row(res)) {
+		if (!row[0])
+			continue;
+		std::string name = row[0];
+		std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+		server_value &v = (*values)[name];
+		v.text = row[1] ? row[1] : "NULL";
+		v.numeric = row[1] && expr_text_number(row[1], &v.number);
+	}
+	mysql_free_result(res);
+}
+
+// The first row of \a sql; \a row is null when there is none. The result
+// is the caller's to free.
+static MYSQL_RES *first_row(MYSQL *mysql, const std::string &sql, MYSQL_ROW *row) {
+	MYSQL_RES *res = run_query(mysql, sql);
+	*row = mysql_fetch_row(res);
+	return res;
+}
+
+static double field_number(const char *text) {
+	double value = 0;
+	return text && expr_text_number(text, &value) ? value : 0;
+}
+
+static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sample) {
+	MYSQL_ROW row;
+	if (needs.probes[PROBE_LONGEST_QUERY]) {
+		// Without PROCESS the list holds only the user's own threads, and
+		// the probe would quietly say 0; INNODB_TRX, which needs PROCESS,
+		// makes the query fail instead.
+		MYSQL_RES *res = first_row(mysql,
+			"SELECT p.TIME, p.ID, p.USER, p.DB, LEFT(p.INFO, 60)"
+			" FROM (SELECT COUNT(*) FROM information_schema.INNODB_TRX) AS needs_process"
+			" LEFT JOIN information_schema.PROCESSLIST p"
+			" ON p.ID <> CONNECTION_ID()"
+			" AND p.COMMAND NOT IN ('Sleep', 'Daemon', 'Binlog Dump', 'Binlog Dump GTID',"
+			" 'Slave_IO', 'Slave_SQL', 'Slave_worker')"
+			" AND p.USER NOT IN ('system user', 'event_scheduler')"
+			" ORDER BY p.TIME DESC LIMIT 1", &row);
+		sample->probes[PROBE_LONGEST_QUERY] = row ? field_number(row[0]) : 0;
+		char *detail = nullptr;
+		if (row && row[1])
+			xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), row[1],
+			          one_line(row[2]).c_str(), one_line(row[3]).c_str(), one_line(row[4]).c_str());
+		probe_details[PROBE_LONGEST_QUERY] = detail ? detail : _("long query: none");
+		mysql_free_result(res);
+	}
+	if (needs.probes[PROBE_OLDEST_TRANSACTION]) {
+		MYSQL_RES *res = first_row(mysql,
+			"SELECT TIMESTAMPDIFF(SECOND, trx_started, NOW()), trx_mysql_thread_id"
+			" FROM information_schema.INNODB_TRX WHERE trx_mysql_thread_id <> CONNECTION_ID()"
+			" ORDER BY trx_started LIMIT 1", &row);
+		sample->probes[PROBE_OLDEST_TRANSACTION] = row ? field_number(row[0]) : 0;
+		char *detail = nullptr;
+		if (row)
+			xasprintf(&detail, _("long transaction: thread %s"), one_line(row[1]).c_str());
+		probe_details[PROBE_OLDEST_TRANSACTION] = detail ? detail : _("long transaction: none");
+		mysql_free_result(res);
+	}
+	if (needs.probes[PROBE_LOCK_WAITS]) {
+		MYSQL_RES *res = first_row(mysql,
+			"SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state = 'LOCK WAIT'", &row);
+		sample->probes[PROBE_LOCK_WAITS] = row ? field_number(row[0]) : 0;
+		mysql_free_result(res);
+	}
+}
+
+// The seconds since the epoch, to the millisecond.
+static double now_seconds(void) {
+	struct timespec ts;
+	clock_gettime(CLOCK_REALTIME, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
+}
+
+// What names the state of this server and metric set: the server as
+// connected to, and the expressions (sorted: their order does not matter).
+// Each piece carries its length, so that no two sets give the same key.
+static std::vector<std::string> state_key_pieces(MYSQL *mysql) {
+	std::vector<std::string> pieces = {
+		std::string("host=") + (mysql->host ? mysql->host : ""),
+		"port=" + std::to_string(mysql->port),
+		std::string("socket=") + (mysql->unix_socket ? mysql->unix_socket : ""),
+	};
+	std::set<std::string> texts;
+	for (const metric &m : metrics)
+		texts.insert(m.expr.text);
+	pieces.insert(pieces.end(), texts.begin(), texts.end());
+	for (std::string &p : pieces)
+		p = std::to_string(p.size()) + ":" + p;
+	return pieces;
+}
+
+// One line: the server's Uptime, the sample's time and each counter, in
+// the order of \a counters.
+static std::string encode_sample(double uptime, double at, const std::vector<double> &values) {
+	char *text = nullptr;
+	xasprintf(&text, "%.17g %.3f", uptime, at);
+	std::string line = text;
+	for (double v : values) {
+		xasprintf(&text, " %.17g", v);
+		line += text;
+	}
+	return line;
+}
+
+// Take the previous sample from the state, when it follows on from this
+// one, and keep this one for the next run.
+static void keep_counters(const std::vector<std::string> &key, const std::set<std::string> &counters,
+                          double at, expr_sample *sample) {
+	static std::vector<char *> argv;
+	for (const std::string &piece : key)
+		argv.push_back(const_cast<char *>(piece.c_str()));
+	argv.push_back(nullptr);
+	kr_init(const_cast<char *>(progname), static_cast<int>(key.size()), argv.data());
+	kr_enable_state(nullptr, 1);
+
+	double uptime = expr_lookup(sample->status, "uptime")->number;
+	std::vector<double> now;
+	for (const std::string &name : counters)
+		now.push_back(expr_lookup(sample->status, name)->number);
+
+	if (state_data *previous = kr_state_read()) {
+		const char *p = static_cast<const char *>(previous->data);
+		char *end = nullptr;
+		double then_uptime = strtod(p, &end);
+		double then = strtod(end, &end);
+		// A restart sets Uptime back; a restart or FLUSH STATUS sets
+		// counters back. Either way the changes count from the start.
+		bool follows = end != p && then_uptime <= uptime;
+		for (const std::string &name : counters) {
+			const char *value = end;
+			double before = strtod(value, &end);
+			follows = follows && end != value && before <= expr_lookup(sample->status, name)->number;
+			sample->previous[name] = before;
+		}
+		follows = follows && *end == '\0';
+		sample->since_start = !follows;
+		sample->seconds = at - then;
+	}
+	kr_state_write_string(0, encode_sample(uptime, at, now).c_str());
+}
+
+// The value as the message shows it: two decimals, or six for a small one,
+// without trailing zeros.
+static std::string shown(double value) {
+	char text[64];
+	snprintf(text, sizeof text, std::fabs(value) < 0.005 ? "%.6f" : "%.2f", value);
+	std::string out = text;
+	if (out.find('.') != std::string::npos) {
+		out.erase(out.find_last_not_of('0') + 1);
+		if (out.back() == '.')
+			out.pop_back();
+	}
+	return out == "-0" ? "0" : out;
+}
+
+// Print the status line and what -v adds; returns the worst state.
+static int report(const expr_sample &sample, const expr_needs &needs) {
+	int worst = STATE_OK;
+	std::string message, perf;
+	for (const metric &m : metrics) {
+		double value = evaluate_status_expr(m.expr, sample);
+		message += (message.empty() ? "" : ", ") + m.label + " ";
+		if (std::isnan(value)) {
+			message += _("no data");
+			continue;
+		}
+		int state = get_status(value, m.limits);
+		worst = std::max(worst, state);
+		message += shown(value) + m.uom;
+		if (sample.since_start && expr_uses_counters(m.expr))
+			message += std::string(" ") + _("since start");
+		if (state != STATE_OK)
+			message += std::string(" (") + db_state_word(state) + ")";
+		// Six decimals are plenty for graphs, and keep 0.1 + 0.2 short.
+		double rounded = std::fabs(value) < 1e9 ? std::round(value * 1e6) / 1e6 : value;
+		bool percent = m.uom == "%";
+		perf += (perf.empty() ? "" : " ") +
+		        std::string(rperfdata(m.perf_label.c_str(), rounded, m.uom.c_str(), m.limits->warning,
+		                              m.limits->critical, percent, 0, percent, 100));
+	}
+	printf("STATUS %s: %s", db_state_word(worst), message.c_str());
+	if (!perf.empty())
+		printf(" | %s", perf.c_str());
+	printf("\n");
+	for (int p = 0; p < PROBE_COUNT && verbose; p++)
+		if (needs.probes[p] && !probe_details[p].empty())
+			printf("%s\n", probe_details[p].c_str());
+	return worst;
+}
+
+int main(int argc, char **argv) {
+	argv = db_plugin_start(&argc, argv, progname);
+	db_set_status_prefix("STATUS");
+	if (process_arguments(argc, argv) == ERROR)
+		usage4(_("Could not parse arguments"));
+	expr_needs needs;
+	for (const metric &m : metrics)
+		expr_add_needs(m.expr, &needs);
+
+	MYSQL mysql;
+	if (!db_connect(&mysql, &conn))
+		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n", db_connect_error(&mysql));
+	expr_sample sample;
+	double at = now_seconds();
+	read_values(&mysql, "SHOW GLOBAL STATUS", needs.status, &sample.status);
+	read_values(&mysql, "SHOW GLOBAL VARIABLES", needs.variables, &sample.variables);
+	run_probes(&mysql, needs, &sample);
+	std::vector<std::string> key = state_key_pieces(&mysql);
+	mysql_close(&mysql);
+
+	for (const metric &m : metrics) {
+		std::string error = expr_check_names(m.expr, sample);
+		if (!error.empty())
+			db_die(STATE_UNKNOWN, "%s\n", error.c_str());
+	}
+	if (!needs.counters.empty())
+		keep_counters(key, needs.counters, at, &sample);
+	int state = report(sample, needs);
+	kr_cleanup();
+	return db_plugin_finish(state);
+}
+
+// Long-only options.
+enum { OPT_LABEL = 0x101, OPT_UOM };
+
+static const char short_options[] = "hvVm:e:w:c:" DB_CONNECTION_SHORTOPTS;
+static const struct option longopts[] = {
+	{"mode", required_argument, nullptr, 'm'},
+	{"expression", required_argument, nullptr, 'e'},
+	{"label", required_argument, nullptr, OPT_LABEL},
+	{"uom", required_argument, nullptr, OPT_UOM},
+	{"warning", required_argument, nullptr, 'w'},
+	{"critical", required_argument, nullptr, 'c'},
+	DB_CONNECTION_LONGOPTS,
+	DB_STANDARD_LONGOPTS,
+	DB_TLS_LONGOPTS,
+	DB_TIMEOUT_LONGOPTS,
+	{nullptr, 0, nullptr, 0},
+};
+
+static void add_metric(const char *text, metric m) {
+	std::string error;
+	if (!parse_status_expr(text, &m.expr, &error))
+		db_die(STATE_UNKNOWN, "%s\n", error.c_str());
+	metrics.push_back(m);
+}
+
+static void add_mode(const char *name) {
+	if (strcmp(name, "list") == 0) {
+		print_status_modes();
+		exit(db_plugin_finish(STATE_OK));
+	}
+	const status_mode *mode = find_status_mode(name);
+	if (!mode)
+		usage2(_("Unknown mode"), name);
+	metric m;
+	m.label = _(mode->label);
+	m.perf_label = mode->label;
+	std::replace(m.perf_label.begin(), m.perf_label.end(), ' ', '_');
+	m.uom = mode->uom;
+	m.warning = const_cast<char *>(mode->warning);
+	m.critical = const_cast<char *>(mode->critical);
+	add_metric(mode->expression, m);
+}
+
+// A label or unit would break the status line with a line end or a "|";
+// a unit also ends at a digit or ";" when the performance data is read.
+static bool printable(const char *text, const char *forbidden) {
+	for (const char *p = text; *p; p++)
+		if (static_cast<unsigned char>(*p) < ' ' || *p == 0x7f || strchr(forbidden, *p))
+			return false;
+	return true;
+}
+
+static void apply_option(int c, char *arg) {
+	if (c == 'v') {
+		verbose++;
+		return;
+	}
+	if (c == 'm') {
+		add_mode(arg);
+		return;
+	}
+	if (c == 'e') {
+		metric m;
+		m.label = m.perf_label = arg;
+		add_metric(arg, m);
+		return;
+	}
+	if (metrics.empty())
+		usage(_("-w, -c, --label and --uom must follow the -m or -e they apply to"));
+	metric &last = metrics.back();
+	switch (c) {
+	case 'w':
+		last.warning = arg;
+		break;
+	case 'c':
+		last.critical = arg;
+		break;
+	case OPT_LABEL:
+		if (!*arg || !printable(arg, "|"))
+			usage2(_("Invalid label"), arg);
+		last.label = last.perf_label = arg;
+		break;
+	case OPT_UOM:
+		if (!printable(arg, "|;'\"= 0123456789.-+"))
+			usage2(_("Invalid unit"), arg);
+		last.uom = arg;
+		break;
+	}
+}
+
+static int process_arguments(int argc, char **argv) {
+	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
+	if (parsed == ERROR)
+		return ERROR;
+	if (optind < argc)
+		usage2(_("Unexpected argument"), argv[optind]);
+	if (metrics.empty())
+		usage(_("At least one metric is required (-m or -e)"));
+	expr_needs needs;
+	for (metric &m : metrics) {
+		set_thresholds(&m.limits, m.warning, m.critical);
+		expr_add_needs(m.expr, &needs);
+	}
+	if (needs.counters.size() > max_counters)
+		usage(_("Too many different counters in rate() and delta() (at most 32)"));
+	db_settings_complete(&conn);
+	return OK;
+}
+
+// An option line and its help lines.
+static void print_entry(const char *option, const char *help) {
+	printf(" %s\n", option);
+	printf("    %s\n", help);
+}
+
+void print_usage(void) {
+	printf("%s\n", _("Usage:"));
+	printf(" %s (-m mode | -e expression) [--label=name] [--uom=unit]\n", progname);
+	printf("       [-w warn] [-c crit] [(-m mode | -e expression) ...] [-v]\n");
+	printf("       [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n");
+	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
+	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
+}
+
+static void print_help(void) {
+	db_help_banner(progname);
+	printf("%s\n", _("This program checks a MySQL server's status as rates, ratios and headroom"));
+	printf("\n\n");
+	print_usage();
+	db_help_standard_options();
+	print_entry("-m, --mode=NAME", _("A ready-made metric; --mode=list shows them all"));
+	print_entry("-e, --expression=EXPR", _("A metric of your own: status variables, @system variables,"));
+	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), longest_query(),"));
+	printf("    %s\n", _("oldest_transaction() and lock_waits()"));
+	print_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
+	print_entry("--uom=UNIT", _("The metric's unit, e.g. % or s"));
+	print_entry("-w, --warning=RANGE", _("Warning range of the metric named last before it"));
+	print_entry("-c, --critical=RANGE", _("Critical range of the metric named last before it"));
+	print_entry("-v, --verbose", _("Show the longest query and the oldest transaction's thread"));
+	db_help_host_port();
+	print_entry("-s, --socket=STRING", _("Use the specified socket (has no effect if -H is used)"));
+	print_entry("-d, --database=STRING", _("Check database with indicated name"));
+	db_help_option_files();
+	print_entry("-u, --username=STRING", _("Connect using the indicated username"));
+	db_help_password(_("Use the indicated password to authenticate the connection"));
+	db_help_tls();
+	db_help_timeout();
+	printf("\n");
+	printf(" %s\n", _("rate() and delta() compare with the previous run of the same metrics on the"));
+	printf(" %s\n", _("same server, kept in the state directory ($KIVREL_PLUGIN_STATE_DIRECTORY,"));
+	printf(" %s\n", _("else the one below); without it they count from the server's start."));
+	printf(" %s\n", KIVREL_STATE_DIR);
+	printf(" %s\n", _("The probes need the PROCESS privilege."));
+	printf("\n");
+	db_help_footer();
+}

@@ -1,0 +1,440 @@
+// status_expr: parsing and evaluating the expressions of check_dbstatus.
+#include "status_expr.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "common.h"
+
+namespace {
+
+// Parentheses and unary minus nest at most this deep; the parser recurses
+// once per level.
+constexpr int max_depth = 64;
+
+enum class tok { end, number, name, variable, lparen, rparen, plus, minus, times, divide, bad };
+
+struct token {
+	tok kind;
+	size_t start;
+	size_t size;
+};
+
+bool is_name_start(char c) {
+	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+bool is_name_char(char c) {
+	return is_name_start(c) || (c >= '0' && c <= '9');
+}
+
+std::string lower(std::string text) {
+	for (char &c : text)
+		if (c >= 'A' && c <= 'Z')
+			c = static_cast<char>(c - 'A' + 'a');
+	return text;
+}
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...) {
+	va_list ap;
+	va_start(ap, fmt);
+	va_list again;
+	va_copy(again, ap);
+	int size = vsnprintf(nullptr, 0, fmt, ap);
+	va_end(ap);
+	std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+	vsnprintf(out.data(), out.size() + 1, fmt, again);
+	va_end(again);
+	return out;
+}
+
+class parser {
+public:
+	parser(const std::string &text, std::vector<expr_step> *code) : text_(text), code_(code) {}
+
+	bool parse(std::string *error) {
+		bool ok = expression() && expect(tok::end);
+		if (!ok)
+			*error = error_;
+		return ok;
+	}
+
+private:
+	token peek() const {
+		size_t p = pos_;
+		while (p < text_.size() && (text_[p] == ' ' || text_[p] == '\t'))
+			p++;
+		if (p == text_.size())
+			return {tok::end, p, 0};
+		char c = text_[p];
+		size_t e = p + 1;
+		if ((c >= '0' && c <= '9') || c == '.') {
+			while (e < text_.size() && ((text_[e] >= '0' && text_[e] <= '9') || text_[e] == '.'))
+				e++;
+			return {tok::number, p, e - p};
+		}
+		if (is_name_start(c) || (c == '@' && e < text_.size() && is_name_start(text_[e]))) {
+			while (e < text_.size() && is_name_char(text_[e]))
+				e++;
+			return {c == '@' ? tok::variable : tok::name, p, e - p};
+		}
+		const char *ops = "()+-*/";
+		const tok kinds[] = {tok::lparen, tok::rparen, tok::plus, tok::minus, tok::times, tok::divide};
+		if (const char *op = strchr(ops, c); op && c != '\0')
+			return {kinds[op - ops], p, 1};
+		// Show a whole UTF-8 character, not a piece of one.
+		while (e < text_.size() && (static_cast<unsigned char>(text_[e]) & 0xC0) == 0x80)
+			e++;
+		return {tok::bad, p, e - p};
+	}
+
+	std::string text_of(const token &t) const { return text_.substr(t.start, t.size); }
+
+	void take(const token &t) { pos_ = t.start + t.size; }
+
+	bool fail_at(const token &t) {
+		if (t.kind == tok::end)
+			error_ = format(_("Syntax error in '%s' at its end"), text_.c_str());
+		else
+			error_ = format(_("Syntax error in '%s' at '%s'"), text_.c_str(), text_of(t).c_str());
+		return false;
+	}
+
+	bool expect(tok kind) {
+		token t = peek();
+		if (t.kind != kind)
+			return fail_at(t);
+		take(t);
+		return true;
+	}
+
+	void emit(expr_op op) { code_->push_back({op, 0, "", 0}); }
+
+	bool expression() {
+		if (!term())
+			return false;
+		for (token t = peek(); t.kind == tok::plus || t.kind == tok::minus; t = peek()) {
+			take(t);
+			if (!term())
+				return false;
+			emit(t.kind == tok::plus ? expr_op::add : expr_op::subtract);
+		}
+		return true;
+	}
+
+	bool term() {
+		if (!unary())
+			return false;
+		for (token t = peek(); t.kind == tok::times || t.kind == tok::divide; t = peek()) {
+			take(t);
+			if (!unary())
+				return false;
+			emit(t.kind == tok::times ? expr_op::multiply : expr_op::divide);
+		}
+		return true;
+	}
+
+	// One level deeper for the token \a t, or a syntax error there.
+	bool descend(const token &t) {
+		if (++depth_ > max_depth)
+			return fail_at(t);
+		return true;
+	}
+
+	bool unary() {
+		token t = peek();
+		if (t.kind != tok::minus)
+			return primary();
+		take(t);
+		if (!descend(t) || !unary())
+			return false;
+		depth_--;
+		emit(expr_op::negate);
+		return true;
+	}
+
+	bool number(const token &t) {
+		std::string digits = text_of(t);
+		double value = 0;
+		auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
+		                                 std::chars_format::fixed);
+		if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+			return fail_at(t);
+		take(t);
+		code_->push_back({expr_op::number, value, "", 0});
+		return true;
+	}
+
+	bool call(const token &name) {
+		static const struct {
+			const char *name;
+			expr_op op;
+			int probe;
+		} functions[] = {
+			{"rate", expr_op::rate, 0},
+			{"delta", expr_op::delta, 0},
+			{"longest_query", expr_op::probe, PROBE_LONGEST_QUERY},
+			{"oldest_transaction", expr_op::probe, PROBE_OLDEST_TRANSACTION},
+			{"lock_waits", expr_op::probe, PROBE_LOCK_WAITS},
+		};
+		std::string called = text_of(name);
+		for (const auto &f : functions) {
+			if (strcasecmp(called.c_str(), f.name) != 0)
+				continue;
+			take(name);
+			take(peek());  // the "("
+			std::string argument;
+			if (f.op != expr_op::probe) {
+				token counter = peek();
+				if (counter.kind != tok::name)
+					return fail_at(counter);
+				take(counter);
+				argument = text_of(counter);
+			}
+			if (!expect(tok::rparen))
+				return false;
+			code_->push_back({f.op, 0, argument, f.probe});
+			return true;
+		}
+		error_ = format(_("Unknown function '%s' in '%s'"), called.c_str(), text_.c_str());
+		return false;
+	}
+
+	bool primary() {
+		token t = peek();
+		switch (t.kind) {
+		case tok::number:
+			return number(t);
+		case tok::variable:
+			take(t);
+			code_->push_back({expr_op::variable, 0, text_of(t).substr(1), 0});
+			return true;
+		case tok::name: {
+			size_t after = pos_;
+			pos_ = t.start + t.size;
+			bool is_call = peek().kind == tok::lparen;
+			pos_ = after;
+			if (is_call)
+				return call(t);
+			take(t);
+			code_->push_back({expr_op::status, 0, text_of(t), 0});
+			return true;
+		}
+		case tok::lparen:
+			take(t);
+			if (!descend(t) || !expression() || !expect(tok::rparen))
+				return false;
+			depth_--;
+			return true;
+		default:
+			return fail_at(t);
+		}
+	}
+
+	const std::string &text_;
+	std::vector<expr_step> *code_;
+	size_t pos_ = 0;
+	int depth_ = 0;
+	std::string error_;
+};
+
+// NaN for what is no value.
+double or_nan(double value) {
+	return std::isfinite(value) ? value : NAN;
+}
+
+}  // namespace
+
+bool parse_status_expr(const std::string &text, status_expr *expr, std::string *error) {
+	expr->text = text;
+	expr->code.clear();
+	return parser(text, &expr->code).parse(error);
+}
+
+void expr_add_needs(const status_expr &expr, expr_needs *needs) {
+	for (const expr_step &s : expr.code) {
+		switch (s.op) {
+		case expr_op::rate:
+		case expr_op::delta:
+			needs->counters.insert(lower(s.name));
+			// Without a previous run, rates count from the server's start.
+			needs->status.insert("uptime");
+			[[fallthrough]];
+		case expr_op::status:
+			needs->status.insert(lower(s.name));
+			break;
+		case expr_op::variable:
+			needs->variables.insert(lower(s.name));
+			break;
+		case expr_op::probe:
+			needs->probes[s.probe] = true;
+			break;
+		default:
+			break;
+		}
+	}
+}
+
+std::vector<std::string> expr_spellings(const std::string &name) {
+	static const char *const swaps[][2] = {
+		{"slave", "replica"}, {"replica", "slave"}, {"master", "source"}, {"source", "master"},
+	};
+	std::string other;
+	for (size_t i = 0; i < name.size();) {
+		bool swapped = false;
+		for (const auto &swap : swaps) {
+			size_t n = strlen(swap[0]);
+			if (name.compare(i, n, swap[0]) == 0) {
+				other += swap[1];
+				i += n;
+				swapped = true;
+				break;
+			}
+		}
+		if (!swapped)
+			other += name[i++];
+	}
+	if (other == name)
+		return {name};
+	return {name, other};
+}
+
+bool expr_text_number(const char *text, double *number) {
+	static const struct {
+		const char *word;
+		double value;
+	} words[] = {{"ON", 1}, {"YES", 1}, {"OFF", 0}, {"NO", 0}};
+	for (const auto &w : words) {
+		if (strcasecmp(text, w.word) == 0) {
+			*number = w.value;
+			return true;
+		}
+	}
+	// Only the characters of a decimal number: from_chars would also take
+	// "inf", "nan" and hexadecimal.
+	size_t size = strlen(text);
+	if (size == 0 || strspn(text, "0123456789+-.eE") != size)
+		return false;
+	const char *start = text[0] == '+' ? text + 1 : text;
+	auto [end, ec] = std::from_chars(start, text + size, *number);
+	return ec == std::errc() && end == text + size && std::isfinite(*number);
+}
+
+const server_value *expr_lookup(const std::map<std::string, server_value> &values,
+                                const std::string &name) {
+	for (const std::string &spelling : expr_spellings(lower(name))) {
+		auto found = values.find(spelling);
+		if (found != values.end())
+			return &found->second;
+	}
+	return nullptr;
+}
+
+std::string expr_check_names(const status_expr &expr, const expr_sample &sample) {
+	const char *text = expr.text.c_str();
+	for (const expr_step &s : expr.code) {
+		bool counter = s.op == expr_op::rate || s.op == expr_op::delta;
+		std::vector<std::string> names;
+		if (s.op == expr_op::status || counter)
+			names.push_back(s.name);
+		if (counter)
+			names.push_back("Uptime");
+		for (const std::string &name : names) {
+			const server_value *v = expr_lookup(sample.status, name);
+			if (!v)
+				return format(_("No status variable %s on the server (in '%s')"), name.c_str(), text);
+			if (!v->numeric)
+				return format(_("The status variable %s holds '%s', which is no number (in '%s')"),
+				              name.c_str(), v->text.c_str(), text);
+		}
+		if (s.op != expr_op::variable)
+			continue;
+		const server_value *v = expr_lookup(sample.variables, s.name);
+		if (!v)
+			return format(_("No system variable @%s on the server (in '%s')"), s.name.c_str(), text);
+		if (!v->numeric)
+			return format(_("The system variable @%s holds '%s', which is no number (in '%s')"),
+			              s.name.c_str(), v->text.c_str(), text);
+	}
+	return "";
+}
+
+bool expr_uses_counters(const status_expr &expr) {
+	for (const expr_step &s : expr.code)
+		if (s.op == expr_op::rate || s.op == expr_op::delta)
+			return true;
+	return false;
+}
+
+namespace {
+
+double status_number(const expr_sample &sample, const std::string &name) {
+	const server_value *v = expr_lookup(sample.status, name);
+	return v && v->numeric ? v->number : NAN;
+}
+
+// rate() or delta() of the counter \a name.
+double counter_change(const expr_step &s, const expr_sample &sample) {
+	double now = status_number(sample, s.name);
+	if (sample.since_start) {
+		if (s.op == expr_op::delta)
+			return now;
+		double uptime = status_number(sample, "uptime");
+		return uptime > 0 ? now / uptime : NAN;
+	}
+	auto before = sample.previous.find(lower(s.name));
+	if (before == sample.previous.end())
+		return NAN;
+	double change = now - before->second;
+	if (s.op == expr_op::delta)
+		return change;
+	return sample.seconds > 0 ? change / sample.seconds : NAN;
+}
+
+}  // namespace
+
+double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) {
+	std::vector<double> stack;
+	for (const expr_step &s : expr.code) {
+		double value = 0;
+		if (s.op >= expr_op::add) {
+			if (stack.size() < 2)
+				return NAN;
+			double right = stack.back();
+			stack.pop_back();
+			double left = stack.back();
+			stack.pop_back();
+			if (s.op == expr_op::add)
+				value = left + right;
+			else if (s.op == expr_op::subtract)
+				value = left - right;
+			else if (s.op == expr_op::multiply)
+				value = left * right;
+			else
+				value = right == 0 ? NAN : left / right;
+		} else if (s.op == expr_op::negate) {
+			if (stack.empty())
+				return NAN;
+			value = -stack.back();
+			stack.pop_back();
+		} else if (s.op == expr_op::number) {
+			value = s.number;
+		} else if (s.op == expr_op::status) {
+			value = status_number(sample, s.name);
+		} else if (s.op == expr_op::variable) {
+			const server_value *v = expr_lookup(sample.variables, s.name);
+			value = v && v->numeric ? v->number : NAN;
+		} else if (s.op == expr_op::probe) {
+			value = sample.probes[s.probe];
+		} else {
+			value = counter_change(s, sample);
+		}
+		stack.push_back(or_nan(value));
+	}
+	return stack.size() == 1 ? stack.back() : NAN;
+}

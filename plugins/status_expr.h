@@ -1,0 +1,101 @@
+// status_expr: the expressions of check_dbstatus. Parsing, the server names
+// and probes an expression reads, and its value from what one run read.
+//
+//   expression := term { ("+" | "-") term }
+//   term       := unary { ("*" | "/") unary }
+//   unary      := "-" unary | primary
+//   primary    := NUMBER | NAME | "@" NAME | "(" expression ")"
+//               | ("rate" | "delta") "(" NAME ")"
+//               | ("longest_query" | "oldest_transaction" | "lock_waits") "(" ")"
+//
+// NAME is a global status variable, "@" NAME a global system variable, both
+// matched without regard to case; NUMBER is decimal, without an exponent.
+#ifndef KIVREL_STATUS_EXPR_H
+#define KIVREL_STATUS_EXPR_H
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+/// The probes an expression may call; each costs the run one query.
+enum expr_probe { PROBE_LONGEST_QUERY, PROBE_OLDEST_TRANSACTION, PROBE_LOCK_WAITS, PROBE_COUNT };
+
+enum class expr_op : unsigned char {
+	number, status, variable, rate, delta, probe, negate, add, subtract, multiply, divide,
+};
+
+/// One step of an expression's code, which runs in postfix order.
+struct expr_step {
+	expr_op op;
+	double number = 0;  // number: its value
+	std::string name;   // status, variable, rate, delta: the name, lower case
+	int probe = 0;      // probe: an expr_probe
+};
+
+struct status_expr {
+	std::string text;             // as written
+	std::vector<expr_step> code;  // postfix
+};
+
+/// Parse \a text into \a expr. Returns true, or false with a translated
+/// message naming the expression and the offending token in \a error.
+bool parse_status_expr(const std::string &text, status_expr *expr, std::string *error);
+
+/// What the expressions of a run read from the server; names lower case.
+struct expr_needs {
+	std::set<std::string> status;     // every status name, counters included
+	std::set<std::string> variables;  // system variables, without "@"
+	std::set<std::string> counters;   // the names in rate() and delta()
+	bool probes[PROBE_COUNT] = {};
+};
+
+/// Add what \a expr reads to \a needs.
+void expr_add_needs(const status_expr &expr, expr_needs *needs);
+
+/// \a name (lower case) and, when it has one, its other spelling: MySQL 8
+/// says "replica" and "source" where older servers say "slave" and "master".
+std::vector<std::string> expr_spellings(const std::string &name);
+
+/// The number a server's text stands for: a decimal number, or ON and YES
+/// for 1, OFF and NO for 0, in any letter case. False for any other text.
+bool expr_text_number(const char *text, double *number);
+
+/// A variable's value as the server gave it.
+struct server_value {
+	bool numeric = false;
+	double number = 0;
+	std::string text;
+};
+
+/// What one run read, for evaluating expressions.
+struct expr_sample {
+	// By lower-case name as the server spelt it.
+	std::map<std::string, server_value> status;
+	std::map<std::string, server_value> variables;
+	// The counters of the previous run by the names of rate() and delta(),
+	// and the seconds since; unused when since_start.
+	std::map<std::string, double> previous;
+	double seconds = 0;
+	// No usable previous run: rates and deltas count from the server's
+	// start, with the status variable Uptime.
+	bool since_start = true;
+	double probes[PROBE_COUNT] = {};
+};
+
+/// The value of \a name in \a values under either spelling, or null.
+const server_value *expr_lookup(const std::map<std::string, server_value> &values,
+                                const std::string &name);
+
+/// A translated message for the first name of \a expr that \a sample lacks
+/// or holds as text that is no number; empty when every name reads.
+std::string expr_check_names(const status_expr &expr, const expr_sample &sample);
+
+/// True when \a expr uses rate() or delta().
+bool expr_uses_counters(const status_expr &expr);
+
+/// The value of \a expr, whose names passed expr_check_names; NaN when it
+/// has none: a division by zero, a rate over no time, a non-finite result.
+double evaluate_status_expr(const status_expr &expr, const expr_sample &sample);
+
+#endif  // KIVREL_STATUS_EXPR_H
