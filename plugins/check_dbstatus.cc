@@ -147,7 +147,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 		MYSQL_RES *res = first_row(mysql,
 			"SELECT TIMESTAMPDIFF(SECOND, trx_started, NOW()), trx_mysql_thread_id"
 			" FROM information_schema.INNODB_TRX WHERE trx_mysql_thread_id <> CONNECTION_ID()"
-			" ORDER BY trx_started LIMIT 1", &row);
+			" ORDER BY trx_started, trx_id LIMIT 1", &row);
 		sample->probes[PROBE_OLDEST_TRANSACTION] = row ? field_number(row[0]) : 0;
 		char *detail = nullptr;
 		if (row)
@@ -454,7 +454,7 @@ static void print_help(void) {
 	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), longest_query(),"));
 	printf("    %s\n", _("oldest_transaction() and lock_waits()"));
 	print_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
-	print_entry("--uom=UNIT", _("The metric's unit, e.g. % or s"));
+	print_entry("--uom=UNIT", _("The metric's unit, for example s, B or %"));
 	print_entry("-w, --warning=RANGE", _("Warning range of the metric named last before it"));
 	print_entry("-c, --critical=RANGE", _("Critical range of the metric named last before it"));
 	print_entry("-v, --verbose", _("Show the longest query and the oldest transaction's thread"));

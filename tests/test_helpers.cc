@@ -207,6 +207,7 @@ TestServer TestServer::Load() {
   server.ssl_password = vars["SSL_PASSWORD"];
   server.x509_user = vars["X509_USER"];
   server.x509_password = vars["X509_PASSWORD"];
+  server.empty_user = vars["EMPTY_USER"];
   return server;
 }
 

@@ -74,6 +74,7 @@ struct TestServer {
   std::string ssl_password;
   std::string x509_user;  // a user that must show tls_client_cert
   std::string x509_password;
+  std::string empty_user;  // a user without password and without PROCESS
   /// Load the settings; fails the test when the server is not running.
   static TestServer Load();
 };

@@ -1,0 +1,221 @@
+// Black-box runs of the built check_dbstatus against the private primary and
+// its replica: every mode, rates over two runs, a restart, the probes.
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_helpers.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+class CheckDbstatus : public ::testing::Test {
+ protected:
+  void SetUp() override { server_ = TestServer::Load(); }
+
+  // The program logged in as the test user on \a port (default: the
+  // primary's), keeping its state in a directory of this test.
+  RunResult Run(const Args& extra, const std::string& port = "",
+                std::map<std::string, std::string> env = kPlainLocale) {
+    Args args = {CHECK_DBSTATUS_PATH, "-H", server_.host, "-P", port.empty() ? server_.port : port,
+                 "-u", server_.user, "-p", server_.password};
+    args.insert(args.end(), extra.begin(), extra.end());
+    env["KIVREL_PLUGIN_STATE_DIRECTORY"] = state_.path();
+    return RunProgram(args, env);
+  }
+
+  // The stock client, logged in as the test user, running \a sql.
+  Spawned StartClient(const std::string& sql) {
+    const char* client = access("/usr/bin/mariadb", X_OK) == 0 ? "/usr/bin/mariadb" : "/usr/bin/mysql";
+    return StartProgram({client, "--no-defaults", "-h", server_.host, "-P", server_.port, "-u",
+                         server_.user, "-p" + server_.password, "-N", "-e", sql});
+  }
+
+  TestServer server_;
+  ScopedTempDir state_;
+};
+
+TEST_F(CheckDbstatus, EveryMode) {
+  const char* num = "[0-9]+(?:\\.[0-9]+)?";
+  const struct {
+    const char* mode;
+    const char* label;
+    const char* value;  // a pattern
+    const char* uom;
+    bool counts;        // uses rate() or delta(): the first run counts since start
+    const char* ranges;  // the performance data after the unit
+  } modes[] = {
+      {"uptime", "uptime", "[0-9]+", "s", false, ";600:"},
+      {"connections", "connections", num, "%", false, ";80;95;0;100"},
+      {"connections-peak", "connections peak", num, "%", false, ";;;0;100"},
+      {"threads-running", "threads running", "[1-9][0-9]*", "", false, ""},
+      {"thread-cache-hit", "thread cache hit", num, "%", true, ";90:;;0;100"},
+      {"table-cache-hit", "table cache hit", num, "%", true, ";90:;;0;100"},
+      {"buffer-pool-hit", "buffer pool hit", num, "%", true, ";99:;95:;0;100"},
+      {"buffer-pool-wait-free", "buffer pool wait free", "0", "", true, ";1;10"},
+      {"tmp-disk-tables", "tmp disk tables", num, "%", true, ";25;50;0;100"},
+      {"slow-queries", "slow queries", num, "", true, ";1;10"},
+      {"aborted-connects", "aborted connects", num, "", true, ";1;10"},
+      {"aborted-clients", "aborted clients", num, "", true, ";1;10"},
+      {"queries", "queries", num, "", true, ""},
+      {"open-files", "open files", num, "%", false, ";80;95;0;100"},
+      {"deadlocks", "deadlocks", "0", "", true, ";0.1;1"},
+      {"long-query", "long query", "0", "s", false, ";60;300"},
+      {"long-transaction", "long transaction", "0", "s", false, ";60;300"},
+      {"lock-waits", "lock waits", "0", "", false, ";1;10"},
+      {"history-list", "history list", "[0-9]+", "", false, ";1000000;5000000"},
+  };
+  const std::map<std::string, int> codes = {{"OK", 0}, {"WARNING", 1}, {"CRITICAL", 2}};
+  for (const auto& m : modes) {
+    std::string perf_label = std::regex_replace(m.label, std::regex(" "), "_");
+    std::regex line("STATUS (OK|WARNING|CRITICAL): " + std::string(m.label) + " (" + m.value + ")" +
+                    m.uom + (m.counts ? " since start" : "") + "( \\((WARNING|CRITICAL)\\))? \\| " +
+                    perf_label + "=(" + num + ")" + m.uom + m.ranges + "\n");
+    RunResult r = Run({"-m", m.mode});
+    std::smatch got;
+    ASSERT_TRUE(std::regex_match(r.out, got, line)) << m.mode << ": " << r.out;
+    EXPECT_EQ(r.exit_code, codes.at(got[1])) << r.out;
+    // The metric's state word shows exactly when it is not OK.
+    EXPECT_EQ(got[4].str(), got[1] == "OK" ? "" : got[1].str()) << r.out;
+    EXPECT_NEAR(std::stod(got[2]), std::stod(got[5]), 0.005) << r.out;
+  }
+}
+
+TEST_F(CheckDbstatus, RatesAndDeltasBetweenRuns) {
+  const Args first_metrics = {"-e", "delta(Slow_queries)", "-e", "rate(Slow_queries)", "--label",
+                              "slow rate"};
+  auto before_first = Clock::now();
+  RunResult first = Run(first_metrics);
+  auto after_first = Clock::now();
+  EXPECT_TRUE(std::regex_match(first.out, std::regex(
+      "STATUS OK: delta\\(Slow_queries\\) [0-9]+ since start, slow rate [0-9.]+ since start \\| "
+      "delta\\(Slow_queries\\)=[0-9]+ 'slow rate'=[0-9.]+\n"))) << first.out;
+
+  RunResult slow = FinishProgram(StartClient(
+      "SET SESSION long_query_time = 0.1; SELECT SLEEP(0.2); SELECT SLEEP(0.2); SELECT SLEEP(0.2)"));
+  ASSERT_EQ(slow.exit_code, 0) << slow.err;
+
+  // Other ranges keep the history: they are not part of the state's key.
+  Args second_metrics = first_metrics;
+  second_metrics.insert(second_metrics.begin() + 2, {"-w", "2"});
+  auto before_second = Clock::now();
+  RunResult second = Run(second_metrics);
+  auto after_second = Clock::now();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(second.out, m, std::regex(
+      "STATUS WARNING: delta\\(Slow_queries\\) 3 \\(WARNING\\), slow rate [0-9.]+ \\| "
+      "delta\\(Slow_queries\\)=3;2 'slow rate'=([0-9.]+)\n"))) << second.out;
+  EXPECT_EQ(second.exit_code, 1);
+  // Three slow statements over the time between the two samples, which
+  // lies between the gap of the runs and the span of both.
+  double seconds = 3 / std::stod(m[1]);
+  EXPECT_GE(seconds, Seconds(before_second - after_first) - 0.001) << second.out;
+  EXPECT_LE(seconds, Seconds(after_second - before_first) + 0.001) << second.out;
+
+  auto files = std::filesystem::directory_iterator(state_.path() + "/" + std::to_string(geteuid()) +
+                                                   "/check_dbstatus");
+  EXPECT_EQ(std::distance(begin(files), end(files)), 1);
+}
+
+TEST_F(CheckDbstatus, SinceStartAfterRestart) {
+  const Args metrics = {"-m", "uptime", "-e", "delta(Uptime)", "-e", "rate(Uptime)"};
+  Run(metrics, server_.replica_port);
+  RunResult again = Run(metrics, server_.replica_port);
+  EXPECT_EQ(again.out.find("since start"), std::string::npos) << again.out;
+
+  RunResult restart = RunProgram({TEST_SERVER_SCRIPT, "restart", TEST_SERVER_DIR, "replica"});
+  ASSERT_EQ(restart.exit_code, 0) << restart.err;
+  // A rate over an Uptime of 0 has no value.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  RunResult after = Run(metrics, server_.replica_port);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(after.out, m, std::regex(
+      "STATUS WARNING: uptime ([0-9]+)s \\(WARNING\\), delta\\(Uptime\\) ([0-9]+) since start, "
+      "rate\\(Uptime\\) 1 since start \\| uptime=[0-9]+s;600: delta\\(Uptime\\)=[0-9]+ "
+      "rate\\(Uptime\\)=1\n"))) << after.out;
+  EXPECT_EQ(m[1], m[2]);
+  EXPECT_EQ(after.exit_code, 1);
+}
+
+TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
+  // One client holds a row lock in an open transaction, then sleeps; a
+  // second one waits for that lock.
+  auto start = Clock::now();
+  Spawned holder = StartProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, "primary",
+                                 "BEGIN; UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1; "
+                                 "SELECT SLEEP(5); ROLLBACK"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Spawned waiter = StartClient("UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1");
+  std::this_thread::sleep_until(start + std::chrono::milliseconds(4200));
+  RunResult r = Run({"-m", "long-query", "-m", "long-transaction", "-m", "lock-waits", "-v"});
+  FinishProgram(holder);
+  FinishProgram(waiter);
+
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(r.out, m, std::regex(
+      "STATUS OK: long query ([0-9]+)s, long transaction ([0-9]+)s, lock waits 1 \\| "
+      "long_query=[0-9]+s;60;300 long_transaction=[0-9]+s;60;300 lock_waits=1;1;10\n"
+      "long query: id ([0-9]+), user [^,]+, database NULL: SELECT SLEEP\\(5\\)\n"
+      "long transaction: thread ([0-9]+)\n"))) << r.out;
+  EXPECT_GE(std::stoi(m[1]), 4);
+  EXPECT_GE(std::stoi(m[2]), 4);
+  EXPECT_EQ(m[3], m[4]) << "the sleeping statement holds the oldest transaction";
+}
+
+TEST_F(CheckDbstatus, MessagesAndFailures) {
+  const struct {
+    Args args;
+    int code;
+    std::string out;  // the output, or its start
+  } cases[] = {
+      {{"-e", "1/0", "-e", "@log_bin", "-e", "@max_connections/2", "--label", "half max", "-w", "40",
+        "-c", "@0:10"}, 0, "STATUS OK: 1/0 no data, @log_bin 1, half max 32 | @log_bin=1 'half max'=32;40;@10\n"},
+      {{"-m", "lock-waits", "-w", "1:", "-c", "@5:", "--uom", "tx"}, 1,
+       "STATUS WARNING: lock waits 0tx (WARNING) | lock_waits=0tx;1:;@5:\n"},
+      {{"-e", "1+"}, 3, "STATUS UNKNOWN: Syntax error in '1+' at its end\n"},
+      {{"-m", "uptime", "-e", "Nosuch"}, 3,
+       "STATUS UNKNOWN: No status variable Nosuch on the server (in 'Nosuch')\n"},
+      {{"-u", server_.empty_user, "-p", "", "-m", "long-query"}, 3,
+       "STATUS UNKNOWN: Query failed: Access denied; you need (at least one of) the PROCESS "
+       "privilege(s) for this operation\n"},
+      {{"-P", ClosedPort(), "-m", "uptime"}, 2, "STATUS CRITICAL: Can't connect to server on "},
+      {{"-w", "1", "-m", "uptime"}, 3,
+       "check_dbstatus: -w, -c, --label and --uom must follow the -m or -e they apply to\nUsage:\n"},
+      {{}, 3, "check_dbstatus: At least one metric is required (-m or -e)\nUsage:\n"},
+      {{"-m", "nosuch"}, 3, "check_dbstatus: Unknown mode - nosuch\nUsage:\n"},
+      {{"-m", "uptime", "--uom", "5"}, 3, "check_dbstatus: Invalid unit - 5\n"},
+      {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a|b\n"},
+      {{"-m", "uptime", "extra"}, 3, "check_dbstatus: Unexpected argument - extra\n"},
+      {{"-m", "uptime", "-c", "20:10"}, 3, "Range format incorrect\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Run(c.args);
+    EXPECT_EQ(r.exit_code, c.code) << r.out;
+    EXPECT_EQ(r.out.compare(0, c.out.size(), c.out), 0) << r.out;
+    if (r.out.compare(0, 7, "STATUS ") == 0) {
+      EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+    }
+  }
+
+  RunResult list = Run({"-m", "connections", "--mode=list"});
+  EXPECT_EQ(list.exit_code, 0);
+  EXPECT_EQ(Split(list.out, '\n').size(), 20u) << list.out;
+  EXPECT_NE(list.out.find("\nconnections            %        80         95         "
+                          "100*Threads_connected/@max_connections\n"), std::string::npos) << list.out;
+
+  RunResult german = Run({"-m", "lock-waits", "-w", "1:", "-e", "1/0"}, "", kGermanLocale);
+  EXPECT_EQ(german.out, "STATUS WARNUNG: Sperrwartende 0 (WARNUNG), 1/0 keine Daten | lock_waits=0;1:;10\n");
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The expressions of check_dbstatus: parsing, the names they need, and
+// their values from one run's sample.
+#include "status_expr.h"
+
+#include <cmath>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+server_value Num(double n) { return {true, n, std::to_string(n)}; }
+
+// Status, system variables, the previous run 10 s ago, and the probes.
+expr_sample Sample() {
+  expr_sample s;
+  s.status = {{"threads_connected", Num(8)}, {"uptime", Num(100)}, {"slow_queries", Num(50)},
+              {"slave_running", Num(0)}, {"state", {false, 0, "busy"}}};
+  s.variables = {{"max_connections", Num(64)}, {"version", {false, 0, "10.11"}}};
+  s.previous = {{"slow_queries", 20}};
+  s.seconds = 10;
+  s.since_start = false;
+  s.probes[PROBE_LONGEST_QUERY] = 3;
+  s.probes[PROBE_OLDEST_TRANSACTION] = 7;
+  s.probes[PROBE_LOCK_WAITS] = 2;
+  return s;
+}
+
+TEST(StatusExpr, ParsesAndEvaluates) {
+  const std::string deep(64, '(');
+  const struct {
+    std::string text;
+    double value;        // NaN: no value
+    std::string error;   // a parse error, or a name that does not read
+  } cases[] = {
+      {"100*Threads_connected/@max_connections", 12.5, ""},
+      {"1+2*3", 7, ""},
+      {"(1+2)*3", 9, ""},
+      {"10-4-3", 3, ""},
+      {"8/4/2", 1, ""},
+      {"-2*-3", 6, ""},
+      {" 1.5 +\t.5 ", 2, ""},
+      {"rate(Slow_queries)", 3, ""},
+      {"DELTA(slow_QUERIES)", 30, ""},
+      {"longest_query()+oldest_transaction()*lock_waits()", 17, ""},
+      {"Replica_running + @MAX_CONNECTIONS", 64, ""},
+      {"1/0", NAN, ""},
+      {"1/(2-2)", NAN, ""},
+      {deep + "1" + std::string(64, ')'), 1, ""},
+      {"1+", 0, "Syntax error in '1+' at its end"},
+      {"(1", 0, "Syntax error in '(1' at its end"},
+      {"1)", 0, "Syntax error in '1)' at ')'"},
+      {"1 2", 0, "Syntax error in '1 2' at '2'"},
+      {"", 0, "Syntax error in '' at its end"},
+      {"12abc", 0, "Syntax error in '12abc' at 'abc'"},
+      {"1.2.3", 0, "Syntax error in '1.2.3' at '1.2.3'"},
+      {"1e3", 0, "Syntax error in '1e3' at 'e3'"},
+      {"@", 0, "Syntax error in '@' at '@'"},
+      {"2 ä", 0, "Syntax error in '2 ä' at 'ä'"},
+      {"rate(1)", 0, "Syntax error in 'rate(1)' at '1'"},
+      {"rate(@x)", 0, "Syntax error in 'rate(@x)' at '@x'"},
+      {"lock_waits(x)", 0, "Syntax error in 'lock_waits(x)' at 'x'"},
+      {"sqrt(4)", 0, "Unknown function 'sqrt' in 'sqrt(4)'"},
+      {"(" + deep + "1", 0, "Syntax error in '(" + deep + "1' at '('"},
+      {std::string(400, '9'), 0, "Syntax error in '" + std::string(400, '9') + "' at '" +
+                                     std::string(400, '9') + "'"},
+      {"Nosuch*2", 0, "No status variable Nosuch on the server (in 'Nosuch*2')"},
+      {"@nosuch", 0, "No system variable @nosuch on the server (in '@nosuch')"},
+      {"State", 0, "The status variable State holds 'busy', which is no number (in 'State')"},
+      {"@version", 0, "The system variable @version holds '10.11', which is no number (in '@version')"},
+  };
+  expr_sample sample = Sample();
+  for (const auto& c : cases) {
+    status_expr e;
+    std::string error;
+    if (!parse_status_expr(c.text, &e, &error)) {
+      EXPECT_EQ(error, c.error) << c.text;
+      continue;
+    }
+    EXPECT_EQ(expr_check_names(e, sample), c.error) << c.text;
+    if (!c.error.empty())
+      continue;
+    double value = evaluate_status_expr(e, sample);
+    if (std::isnan(c.value))
+      EXPECT_TRUE(std::isnan(value)) << c.text << " gave " << value;
+    else
+      EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(StatusExpr, CountsSinceStartWithoutPreviousRun) {
+  status_expr rate, delta;
+  std::string error;
+  ASSERT_TRUE(parse_status_expr("rate(Slow_queries)", &rate, &error));
+  ASSERT_TRUE(parse_status_expr("delta(Slow_queries)", &delta, &error));
+  expr_sample s = Sample();
+  s.seconds = 0;
+  EXPECT_TRUE(std::isnan(evaluate_status_expr(rate, s)));  // a rate over no time
+  EXPECT_DOUBLE_EQ(evaluate_status_expr(delta, s), 30);
+  s.since_start = true;
+  EXPECT_DOUBLE_EQ(evaluate_status_expr(rate, s), 0.5);
+  EXPECT_DOUBLE_EQ(evaluate_status_expr(delta, s), 50);
+  s.status.erase("uptime");
+  EXPECT_EQ(expr_check_names(rate, s),
+            "No status variable Uptime on the server (in 'rate(Slow_queries)')");
+
+  expr_needs needs;
+  expr_add_needs(rate, &needs);
+  status_expr other;
+  ASSERT_TRUE(parse_status_expr("Threads_connected/@Max_connections+lock_waits()", &other, &error));
+  expr_add_needs(other, &needs);
+  EXPECT_EQ(needs.status, (std::set<std::string>{"slow_queries", "threads_connected", "uptime"}));
+  EXPECT_EQ(needs.variables, std::set<std::string>{"max_connections"});
+  EXPECT_EQ(needs.counters, std::set<std::string>{"slow_queries"});
+  EXPECT_TRUE(needs.probes[PROBE_LOCK_WAITS] && !needs.probes[PROBE_LONGEST_QUERY]);
+  EXPECT_TRUE(expr_uses_counters(rate) && !expr_uses_counters(other));
+  EXPECT_EQ(expr_spellings("rpl_semi_sync_master_clients"),
+            (std::vector<std::string>{"rpl_semi_sync_master_clients", "rpl_semi_sync_source_clients"}));
+}
+
+TEST(StatusExpr, ServerTexts) {
+  const struct {
+    const char* text;
+    bool number;
+    double value;
+  } cases[] = {
+      {"12", true, 12}, {"-1.5", true, -1.5}, {"+3", true, 3}, {"1e3", true, 1000},
+      {"ON", true, 1}, {"yes", true, 1}, {"Off", true, 0}, {"NO", true, 0},
+      {"", false, 0}, {"inf", false, 0}, {"nan", false, 0}, {"0x10", false, 0},
+      {"12abc", false, 0}, {" 1", false, 0}, {"1e999", false, 0},
+  };
+  for (const auto& c : cases) {
+    double value = -7;
+    EXPECT_EQ(expr_text_number(c.text, &value), c.number) << c.text;
+    if (c.number) {
+      EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+    }
+  }
+}
+
+}  // namespace
