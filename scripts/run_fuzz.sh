@@ -13,7 +13,8 @@ esac
 
 # Every target of fuzz/CMakeLists.txt; the seeds of <name>_fuzz are in
 # fuzz/corpus/<name> when that folder exists.
-targets="ini_defaults argmerge state_file extract_value escaped_string cmd_split expect_match range option_file"
+targets="ini_defaults argmerge state_file extract_value escaped_string cmd_split expect_match range option_file
+status_expr"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"

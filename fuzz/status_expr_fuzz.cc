@@ -1,0 +1,47 @@
+// Fuzz target for the expressions of check_dbstatus: any text either parses,
+// with no character in it that could break a status line, and then has a
+// value (or none) once every name it reads is given; or it is rejected with
+// a message that names the expression.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "status_expr.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+	// An expression comes from the command line: it ends at a NUL byte.
+	std::string text(reinterpret_cast<const char *>(data), size);
+	text = text.substr(0, text.find('\0'));
+	status_expr expr;
+	std::string error;
+	if (!parse_status_expr(text, &expr, &error)) {
+		if (error.find("'" + text + "'") == std::string::npos)
+			abort();
+		return 0;
+	}
+	if (text.find_first_of("|\n\r") != std::string::npos || expr.code.empty())
+		abort();
+
+	// Every name the expression reads, with values that make divisions
+	// and rates both possible and impossible.
+	expr_needs needs;
+	expr_add_needs(expr, &needs);
+	expr_sample sample;
+	double value = static_cast<double>(size % 3);
+	for (const std::string &name : needs.status)
+		sample.status[name] = {true, value, ""};
+	for (const std::string &name : needs.variables)
+		sample.variables[name] = {true, value + 1, ""};
+	for (const std::string &name : needs.counters)
+		sample.previous[name] = value;
+	sample.since_start = size % 2 == 0;
+	sample.seconds = value;
+	if (!expr_check_names(expr, sample).empty())
+		abort();
+	// A value is finite and the same each time; NaN stands for none.
+	double result = evaluate_status_expr(expr, sample);
+	if (std::isinf(result) || (!std::isnan(result) && result != evaluate_status_expr(expr, sample)))
+		abort();
+	return 0;
+}
