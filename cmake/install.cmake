@@ -3,7 +3,7 @@
 # and a CMake package. The database code stays private to the programs.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS check_dbhealth check_dbquery check_sysinfo
+install(TARGETS check_dbhealth check_dbquery check_dbstatus check_sysinfo
         RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins")
 
 # ---- Libraries and headers -------------------------------------------------

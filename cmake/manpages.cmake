@@ -1,4 +1,4 @@
-# Manual pages of the three programs, made by help2man from their help
+# Manual pages of the programs, made by help2man from their help
 # screens and the texts in packaging/man, and installed gzip-compressed into
 # section 8 (the programs are run by the monitoring system, not by users).
 find_program(HELP2MAN_EXECUTABLE help2man)
@@ -43,6 +43,7 @@ endfunction()
 
 kivrel_manpage(check_dbhealth "check a MySQL or MariaDB server and its replication")
 kivrel_manpage(check_dbquery "check the result of an SQL query against ranges")
+kivrel_manpage(check_dbstatus "check a MySQL or MariaDB server's rates, ratios and headroom")
 # check_sysinfo knows -h but no --help, and no version option at all.
 kivrel_manpage(check_sysinfo "print one item of system information" --help-option=-h)
 

@@ -37,8 +37,11 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Check plugins for a host and service monitoring system: check_dbhealth\n"
   "reports a server's statistics and checks a replica's threads and lag,\n"
   "check_dbquery classifies the number an SQL query returns against warning\n"
-  "and critical ranges, and check_sysinfo prints one item of system\n"
-  "information. Each reports through one status line and its exit code.\n"
+  "and critical ranges, check_dbstatus reports rates, ratios and headroom\n"
+  "of a server (connections, cache hits, slow queries, long queries and\n"
+  "transactions, lock waits) against ranges, and check_sysinfo prints one\n"
+  "item of system information. Each reports through one status line and\n"
+  "its exit code.\n"
   "\n"
   "The package also holds checkkit, the static support library that the\n"
   "checks are built on, for building further plugins.")

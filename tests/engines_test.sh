@@ -82,7 +82,7 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 # ---- 1. The shipped files name the installed programs ----------------------
-for program in check_dbhealth check_dbquery check_sysinfo; do
+for program in check_dbhealth check_dbquery check_dbstatus check_sysinfo; do
   grep -qF "command = [ \"$PLUGIN_DIR/$program\" ]" "$OBJECT_DEFS" ||
     fail "$OBJECT_DEFS does not run $PLUGIN_DIR/$program"
   grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$CLASSIC_DEFS" ||
@@ -178,6 +178,21 @@ define service {
     service_description   os
     check_command         kivrel_sysinfo!os
 }
+define service {
+    use                   kivrel_service
+    service_description   status
+    check_command         kivrel_dbstatus!connections!-m slow-queries -f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   status_ranges
+    check_command         kivrel_dbstatus_ranges!long-query!30!120!-f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   status_expression
+    check_command         kivrel_dbstatus_expression!100*Threads_running/@max_connections!running share!10!20!-f /etc/kivrel-plugins/my.cnf
+}
 EOF
 if ! "$CLASSIC_ENGINE" -v "$N/main.cfg" >"$N/verify.log" 2>&1; then
   cat "$N/verify.log" >&2
@@ -219,15 +234,22 @@ object Service "os" {
   host_name = "db"
   check_command = "kivrel_sysinfo"
 }
+object Service "status" {
+  host_name = "db"
+  check_command = "kivrel_dbstatus"
+  vars.dbstatus_mode = "buffer-pool-hit"
+  vars.dbstatus_warning = "98:"
+  vars.dbstatus_file = "/etc/kivrel-plugins/my.cnf"
+}
 EOF
 if ! "$OBJECT_ENGINE" daemon -C -c "$I/etc/validate.conf" "${engine_defines[@]}" \
   >"$I/validate.log" 2>&1; then
   cat "$I/validate.log" >&2
   fail "the object engine rejects the configuration"
 fi
-grep -q 'Instantiated 3 CheckCommands' "$I/validate.log" || {
+grep -q 'Instantiated 4 CheckCommands' "$I/validate.log" || {
   cat "$I/validate.log" >&2
-  fail "the object engine did not create the three CheckCommands"
+  fail "the object engine did not create the four CheckCommands"
 }
 
 # ---- 3. A private object engine runs the checks ---------------------------
@@ -328,6 +350,25 @@ object Service "os" {
   import "kivrel-service"
   check_command = "kivrel_sysinfo"
 }
+object Service "status" {
+  import "kivrel-service"
+  check_command = "kivrel_dbstatus"
+  vars.dbstatus_port = $DB_PORT
+  vars.dbstatus_username = "$DB_USER"
+  vars.dbstatus_password = "$DB_PASSWORD"
+  vars.dbstatus_mode = "connections"
+}
+object Service "rates" {
+  import "kivrel-service"
+  check_command = "kivrel_dbstatus"
+  vars.dbstatus_port = $DB_PORT
+  vars.dbstatus_username = "$DB_USER"
+  vars.dbstatus_password = "$DB_PASSWORD"
+  vars.dbstatus_expression = "rate(Questions)"
+  vars.dbstatus_label = "questions"
+  vars.dbstatus_warning = "0:0"
+  vars.dbstatus_state_directory = "$I/state"
+}
 EOF
 
 setsid "$OBJECT_ENGINE" daemon -c "$I/etc/engine.conf" "${engine_defines[@]}" \
@@ -372,7 +413,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z]* exit ' "$results") == 4)); then
+    (($(grep -c '^[a-z]* exit ' "$results") == 6)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -405,6 +446,16 @@ expect_match "health perf Threads_connected=[0-9]+"
 expect_line "replica exit 0"
 expect_match "replica output Uptime: .* Slave IO: Yes Slave SQL: Yes Seconds Behind Master: 0"
 expect_line "replica perf 'seconds behind master'=0s;60;300"
+
+expect_line "status exit 0"
+expect_match "status output STATUS OK: connections [0-9.]+% ?"
+expect_match "status perf connections=[0-9.]+%;80;95;0;100"
+
+# Rates keep their sample in the state directory the engine hands over.
+expect_line "rates exit 1"
+expect_match "rates output STATUS WARNING: questions [0-9.]+( since start)? \\(WARNING\\) ?"
+expect_match "rates perf questions=[0-9.]+;0"
+[[ -n "$(find "$I/state" -type f 2>/dev/null)" ]] || fail "check_dbstatus kept no state in $I/state"
 
 expect_line "os exit 0"
 expect_line "os output $(uname -s)"
