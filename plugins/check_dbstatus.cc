@@ -6,6 +6,7 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -170,10 +171,12 @@ static double now_seconds(void) {
 	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
 }
 
-// What names the state of this server and metric set: the server as
-// connected to, and the expressions (sorted: their order does not matter).
-// Each piece carries its length, so that no two sets give the same key.
-static std::vector<std::string> state_key_pieces(MYSQL *mysql) {
+// The name of the state of this server and metric set: a hash of the
+// server as connected to and of the expressions (sorted: their order does
+// not matter), each with its length, so that no two sets run together.
+// The library's default key would digest the command line, thresholds
+// included, and its digest costs more than the rest of the run.
+static std::string state_key_name(MYSQL *mysql) {
 	std::vector<std::string> pieces = {
 		std::string("host=") + (mysql->host ? mysql->host : ""),
 		"port=" + std::to_string(mysql->port),
@@ -183,9 +186,16 @@ static std::vector<std::string> state_key_pieces(MYSQL *mysql) {
 	for (const metric &m : metrics)
 		texts.insert(m.expr.text);
 	pieces.insert(pieces.end(), texts.begin(), texts.end());
-	for (std::string &p : pieces)
-		p = std::to_string(p.size()) + ":" + p;
-	return pieces;
+	// 64-bit FNV-1a: stable across builds and machines.
+	uint64_t hash = 14695981039346656037ULL;
+	for (const std::string &p : pieces)
+		for (char c : std::to_string(p.size()) + ":" + p) {
+			hash ^= static_cast<unsigned char>(c);
+			hash *= 1099511628211ULL;
+		}
+	char name[32];
+	snprintf(name, sizeof name, "server_%016llx", static_cast<unsigned long long>(hash));
+	return name;
 }
 
 // One line: the server's Uptime, the sample's time and each counter, in
@@ -203,14 +213,11 @@ static std::string encode_sample(double uptime, double at, const std::vector<dou
 
 // Take the previous sample from the state, when it follows on from this
 // one, and keep this one for the next run.
-static void keep_counters(const std::vector<std::string> &key, const std::set<std::string> &counters,
+static void keep_counters(const std::string &key, const std::set<std::string> &counters,
                           double at, expr_sample *sample) {
-	static std::vector<char *> argv;
-	for (const std::string &piece : key)
-		argv.push_back(const_cast<char *>(piece.c_str()));
-	argv.push_back(nullptr);
-	kr_init(const_cast<char *>(progname), static_cast<int>(key.size()), argv.data());
-	kr_enable_state(nullptr, 1);
+	static char *argv[] = {const_cast<char *>(progname), nullptr};
+	kr_init(const_cast<char *>(progname), 1, argv);
+	kr_enable_state(key.c_str(), 1);
 
 	double uptime = expr_lookup(sample->status, "uptime")->number;
 	std::vector<double> now;
@@ -304,7 +311,7 @@ int main(int argc, char **argv) {
 	read_values(&mysql, "SHOW GLOBAL STATUS", needs.status, &sample.status);
 	read_values(&mysql, "SHOW GLOBAL VARIABLES", needs.variables, &sample.variables);
 	run_probes(&mysql, needs, &sample);
-	std::vector<std::string> key = state_key_pieces(&mysql);
+	std::string key = state_key_name(&mysql);
 	mysql_close(&mysql);
 
 	for (const metric &m : metrics) {

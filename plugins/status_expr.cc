@@ -284,6 +284,11 @@ std::vector<std::string> expr_spellings(const std::string &name) {
 	static const char *const swaps[][2] = {
 		{"slave", "replica"}, {"replica", "slave"}, {"master", "source"}, {"source", "master"},
 	};
+	bool any = false;
+	for (const auto &swap : swaps)
+		any = any || name.find(swap[0]) != std::string::npos;
+	if (!any)
+		return {name};
 	std::string other;
 	for (size_t i = 0; i < name.size();) {
 		bool swapped = false;
@@ -327,8 +332,12 @@ bool expr_text_number(const char *text, double *number) {
 
 const server_value *expr_lookup(const std::map<std::string, server_value> &values,
                                 const std::string &name) {
-	for (const std::string &spelling : expr_spellings(lower(name))) {
-		auto found = values.find(spelling);
+	std::string key = lower(name);
+	auto found = values.find(key);
+	if (found != values.end())
+		return &found->second;
+	for (const std::string &spelling : expr_spellings(key)) {
+		found = values.find(spelling);
 		if (found != values.end())
 			return &found->second;
 	}
