@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A short tour: build and install the programs into build-demo/prefix, start
 # a private MariaDB primary and its replica, and run check_dbquery,
-# check_dbhealth and check_sysinfo the way a monitoring system would,
+# check_dbhealth, check_dbstatus and check_sysinfo the way a monitoring system would,
 # showing each command, its status line and its exit code. The servers are
 # stopped again however the script ends.
 set -euo pipefail
@@ -120,6 +120,20 @@ show 1 "$DBH" "${health[@]}" -P "$DB_PORT" -S
 section "check_dbhealth over TLS: a user that must use TLS, without and with it"
 show 2 "$DBH" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_SSL_USER" -p "$DB_SSL_PASS"
 show 0 "$DBH" -H "$DB_HOST" -P "$DB_PORT" -u "$DB_SSL_USER" -p "$DB_SSL_PASS" -l -C "$DB_TLS_CA"
+
+DBS="$BIN/check_dbstatus"
+state=KIVREL_PLUGIN_STATE_DIRECTORY="$WORK/state"
+
+section "check_dbstatus: connections in use and the longest query, with -v"
+show 0 "$state" "$DBS" "${health[@]}" -P "$DB_PORT" -m connections -m long-query -v
+section "check_dbstatus: rates count from the server's start on the first run, then between runs"
+show 0 "$state" "$DBS" "${health[@]}" -P "$DB_PORT" -m queries -e 'delta(Questions)'
+show 0 "$state" "$DBS" "${health[@]}" -P "$DB_PORT" -m queries -e 'delta(Questions)'
+section "check_dbstatus: an expression of one's own with its ranges, and the modes"
+show 2 "$state" "$DBS" "${health[@]}" -P "$DB_PORT" -e '@max_connections/2' --label 'half max' -w 10 -c 20
+show 0 "$DBS" --mode=list
+section "check_dbstatus: a syntax error, in German"
+show 3 LC_ALL=de_DE.UTF-8 "$DBS" "${health[@]}" -P "$DB_PORT" -e '100*(Threads_running'
 
 section "check_sysinfo"
 show 0 "$BIN/check_sysinfo" -t sys -c os
