@@ -75,3 +75,9 @@ for name, _ in named[1:]:
     print(f"  ratio {subject} / {name}: {medians[subject] / medians[name]:.3f}")
 PY
 }
+
+# instructions COMMAND...: the instructions callgrind counts for one run.
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    awk '/Collected/ { print $4 }'
+}

@@ -53,10 +53,6 @@ $FLOOR_CMD >/dev/null
 "$CLIENT" --no-defaults --skip-ssl -N -h "$DB_HOST" -P "$DB_PORT" -u "$DB_USER" -p"$DB_PASS" \
   -e "$QUERIES" >/dev/null
 
-instructions() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    awk '/Collected/ { print $4 }'
-}
 # shellcheck disable=SC2086
 check_i=$(instructions $CHECK)
 # shellcheck disable=SC2086

@@ -23,11 +23,6 @@ CLIENT=$(command -v mariadb || command -v mysql)
 ADMIN=$(command -v mariadb-admin || command -v mysqladmin)
 QUERY='SELECT COUNT(*) FROM samples'
 
-# instructions COMMAND...: the instructions callgrind counts for one run.
-instructions() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    awk '/Collected/ { print $4 }'
-}
 # compare NAME COUNT BASELINE COUNT: one line with the ratio.
 compare() {
   python3 -c 'import sys; a, b = int(sys.argv[2]), int(sys.argv[4])

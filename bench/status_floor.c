@@ -10,18 +10,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "status_queries.h"
+
 static const char *const queries[] = {
 	"SHOW GLOBAL STATUS WHERE Variable_name IN ('innodb_buffer_pool_read_requests',"
 	"'innodb_buffer_pool_reads','threads_connected','uptime')",
 	"SHOW GLOBAL VARIABLES WHERE Variable_name IN ('max_connections')",
-	"SELECT p.TIME, p.ID, p.USER, p.DB, LEFT(p.INFO, 60)"
-	" FROM (SELECT COUNT(*) FROM information_schema.INNODB_TRX) AS needs_process"
-	" LEFT JOIN information_schema.PROCESSLIST p"
-	" ON p.ID <> CONNECTION_ID()"
-	" AND p.COMMAND NOT IN ('Sleep', 'Daemon', 'Binlog Dump', 'Binlog Dump GTID',"
-	" 'Slave_IO', 'Slave_SQL', 'Slave_worker')"
-	" AND p.USER NOT IN ('system user', 'event_scheduler')"
-	" ORDER BY p.TIME DESC LIMIT 1",
+	STATUS_LONGEST_QUERY_SQL,
 };
 
 int main(int argc, char **argv) {

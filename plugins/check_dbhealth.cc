@@ -277,12 +277,6 @@ static int validate_arguments(void) {
 	return OK;
 }
 
-// An option line and its help lines.
-static void print_entry(const char *option, const char *help) {
-	printf(" %s\n", option);
-	printf("    %s\n", help);
-}
-
 void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s [-d database] [-H host] [-P port] [-s socket]\n", progname);
@@ -298,18 +292,14 @@ static void print_help(void) {
 	print_usage();
 	db_help_standard_options();
 	db_help_host_port();
-	print_entry("-n, --ignore-auth",
+	db_help_entry("-n, --ignore-auth",
 	            _("Ignore authentication failure and check for mysql connectivity only"));
-	print_entry("-s, --socket=STRING", _("Use the specified socket (has no effect if -H is used)"));
-	print_entry("-d, --database=STRING", _("Check database with indicated name"));
-	db_help_option_files();
-	print_entry("-u, --username=STRING", _("Connect using the indicated username"));
-	db_help_password(_("Use the indicated password to authenticate the connection"));
-	print_entry("-S, --check-slave", _("Check if the slave thread is running properly."));
-	print_entry("-w, --warning",
+	db_help_login();
+	db_help_entry("-S, --check-slave", _("Check if the slave thread is running properly."));
+	db_help_entry("-w, --warning",
 	            _("Exit with WARNING status if slave server is more than INTEGER seconds"));
 	printf("    %s\n", _("behind master"));
-	print_entry("-c, --critical",
+	db_help_entry("-c, --critical",
 	            _("Exit with CRITICAL status if slave server is more then INTEGER seconds"));
 	printf("    %s\n", _("behind master"));
 	db_help_tls();

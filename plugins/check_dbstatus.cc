@@ -24,6 +24,7 @@
 #include "plugin_routines.h"
 #include "status_expr.h"
 #include "status_modes.h"
+#include "status_queries.h"
 
 const char *progname = "check_dbstatus";
 
@@ -124,18 +125,7 @@ static double field_number(const char *text) {
 static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sample) {
 	MYSQL_ROW row;
 	if (needs.probes[PROBE_LONGEST_QUERY]) {
-		// Without PROCESS the list holds only the user's own threads, and
-		// the probe would quietly say 0; INNODB_TRX, which needs PROCESS,
-		// makes the query fail instead.
-		MYSQL_RES *res = first_row(mysql,
-			"SELECT p.TIME, p.ID, p.USER, p.DB, LEFT(p.INFO, 60)"
-			" FROM (SELECT COUNT(*) FROM information_schema.INNODB_TRX) AS needs_process"
-			" LEFT JOIN information_schema.PROCESSLIST p"
-			" ON p.ID <> CONNECTION_ID()"
-			" AND p.COMMAND NOT IN ('Sleep', 'Daemon', 'Binlog Dump', 'Binlog Dump GTID',"
-			" 'Slave_IO', 'Slave_SQL', 'Slave_worker')"
-			" AND p.USER NOT IN ('system user', 'event_scheduler')"
-			" ORDER BY p.TIME DESC LIMIT 1", &row);
+		MYSQL_RES *res = first_row(mysql, STATUS_LONGEST_QUERY_SQL, &row);
 		sample->probes[PROBE_LONGEST_QUERY] = row ? field_number(row[0]) : 0;
 		char *detail = nullptr;
 		if (row && row[1])
@@ -145,10 +135,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 		mysql_free_result(res);
 	}
 	if (needs.probes[PROBE_OLDEST_TRANSACTION]) {
-		MYSQL_RES *res = first_row(mysql,
-			"SELECT TIMESTAMPDIFF(SECOND, trx_started, NOW()), trx_mysql_thread_id"
-			" FROM information_schema.INNODB_TRX WHERE trx_mysql_thread_id <> CONNECTION_ID()"
-			" ORDER BY trx_started, trx_id LIMIT 1", &row);
+		MYSQL_RES *res = first_row(mysql, STATUS_OLDEST_TRANSACTION_SQL, &row);
 		sample->probes[PROBE_OLDEST_TRANSACTION] = row ? field_number(row[0]) : 0;
 		char *detail = nullptr;
 		if (row)
@@ -157,8 +144,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 		mysql_free_result(res);
 	}
 	if (needs.probes[PROBE_LOCK_WAITS]) {
-		MYSQL_RES *res = first_row(mysql,
-			"SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state = 'LOCK WAIT'", &row);
+		MYSQL_RES *res = first_row(mysql, STATUS_LOCK_WAITS_SQL, &row);
 		sample->probes[PROBE_LOCK_WAITS] = row ? field_number(row[0]) : 0;
 		mysql_free_result(res);
 	}
@@ -435,12 +421,6 @@ static int process_arguments(int argc, char **argv) {
 	return OK;
 }
 
-// An option line and its help lines.
-static void print_entry(const char *option, const char *help) {
-	printf(" %s\n", option);
-	printf("    %s\n", help);
-}
-
 void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s (-m mode | -e expression) [--label=name] [--uom=unit]\n", progname);
@@ -456,21 +436,17 @@ static void print_help(void) {
 	printf("\n\n");
 	print_usage();
 	db_help_standard_options();
-	print_entry("-m, --mode=NAME", _("A ready-made metric; --mode=list shows them all"));
-	print_entry("-e, --expression=EXPR", _("A metric of your own: status variables, @system variables,"));
+	db_help_entry("-m, --mode=NAME", _("A ready-made metric; --mode=list shows them all"));
+	db_help_entry("-e, --expression=EXPR", _("A metric of your own: status variables, @system variables,"));
 	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), longest_query(),"));
 	printf("    %s\n", _("oldest_transaction() and lock_waits()"));
-	print_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
-	print_entry("--uom=UNIT", _("The metric's unit, for example s, B or %"));
-	print_entry("-w, --warning=RANGE", _("Warning range of the metric named last before it"));
-	print_entry("-c, --critical=RANGE", _("Critical range of the metric named last before it"));
-	print_entry("-v, --verbose", _("Show the longest query and the oldest transaction's thread"));
+	db_help_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
+	db_help_entry("--uom=UNIT", _("The metric's unit, for example s, B or %"));
+	db_help_entry("-w, --warning=RANGE", _("Warning range of the metric named last before it"));
+	db_help_entry("-c, --critical=RANGE", _("Critical range of the metric named last before it"));
+	db_help_entry("-v, --verbose", _("Show the longest query and the oldest transaction's thread"));
 	db_help_host_port();
-	print_entry("-s, --socket=STRING", _("Use the specified socket (has no effect if -H is used)"));
-	print_entry("-d, --database=STRING", _("Check database with indicated name"));
-	db_help_option_files();
-	print_entry("-u, --username=STRING", _("Connect using the indicated username"));
-	db_help_password(_("Use the indicated password to authenticate the connection"));
+	db_help_login();
 	db_help_tls();
 	db_help_timeout();
 	printf("\n");

@@ -51,24 +51,27 @@ void db_help_option_files(void) {
 	printf("    %s\n", _("Use a client options group"));
 }
 
-namespace {
-
-// An option line and its help lines.
-void entry(const char *option, const char *help) {
+void db_help_entry(const char *option, const char *help) {
 	printf(" %s\n", option);
 	printf("    %s\n", help);
 }
 
-}  // namespace
+void db_help_login(void) {
+	db_help_entry("-s, --socket=STRING", _("Use the specified socket (has no effect if -H is used)"));
+	db_help_entry("-d, --database=STRING", _("Check database with indicated name"));
+	db_help_option_files();
+	db_help_entry("-u, --username=STRING", _("Connect using the indicated username"));
+	db_help_password(_("Use the indicated password to authenticate the connection"));
+}
 
 void db_help_tls(void) {
-	entry("-l, --ssl", _("Use ssl encryptation"));
-	entry("-C, --ca-cert=STRING", _("Path to CA signing the cert"));
-	entry("-a, --cert=STRING", _("Path to SSL certificate"));
-	entry("-k, --key=STRING", _("Path to private SSL key"));
-	entry("-D, --ca-dir=STRING", _("Path to CA directory"));
-	entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
-	entry("--ssl-chain-only",
+	db_help_entry("-l, --ssl", _("Use ssl encryptation"));
+	db_help_entry("-C, --ca-cert=STRING", _("Path to CA signing the cert"));
+	db_help_entry("-a, --cert=STRING", _("Path to SSL certificate"));
+	db_help_entry("-k, --key=STRING", _("Path to private SSL key"));
+	db_help_entry("-D, --ca-dir=STRING", _("Path to CA directory"));
+	db_help_entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
+	db_help_entry("--ssl-chain-only",
 	      _("With -C or -D, check only that the server's certificate chains to the CA,"));
 	printf("    %s\n", _("not that it names the host connected to"));
 	printf("    %s\n", _("Any TLS option makes TLS a must: without it the check ends CRITICAL."));
@@ -79,7 +82,7 @@ void db_help_tls(void) {
 void db_help_timeout(void) {
 	char *text = nullptr;
 	xasprintf(&text, _("Seconds before the check ends CRITICAL (default: %d)"), DB_DEFAULT_TIMEOUT);
-	entry("-t, --timeout=INTEGER", text);
+	db_help_entry("-t, --timeout=INTEGER", text);
 	free(text);
 }
 

@@ -24,6 +24,13 @@ void db_help_password(const char *description);
 /// Print the -f and -g entries.
 void db_help_option_files(void);
 
+/// Print one entry: the option line, then \a help indented below it.
+void db_help_entry(const char *option, const char *help);
+
+/// Print the -s, -d, -f, -g, -u and -p entries of the checks that take
+/// check_dbhealth's connection options.
+void db_help_login(void);
+
 /// Print the TLS entries: -l, -C, -a, -k, -D, -L and --ssl-chain-only.
 void db_help_tls(void);
 
