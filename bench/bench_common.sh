@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by the whole-process benchmarks of the database checks: a Release
 # build of the programs, a private server (or a running one), and the ratios

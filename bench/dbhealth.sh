@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process benchmark of check_dbhealth on a private server against two
 # baselines: the stock admin client doing the same work (statistics and
 # status variables, with its option files read as the check reads its own),

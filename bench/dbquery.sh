@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process benchmark of check_dbquery against the stock command-line
 # client running the same query on the same private server: what one check
 # costs the monitoring host compared with the plainest way to ask.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Client-side instructions of one run of each check beside the stock tool
 # doing the same work, counted by callgrind: repeatable whatever else the
 # machine is doing, unlike wall time.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation: the programs, and for plugins built elsewhere the library
 # checkkit, the programs' common routines, their headers, a pkg-config file
 # and a CMake package. The database code stays private to the programs.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Manual pages of the three programs, made by help2man from their help
 # screens and the texts in packaging/man, and installed gzip-compressed into
 # section 8 (the programs are run by the monitoring system, not by users).

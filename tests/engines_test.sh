@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The monitoring-engine definitions under the real engines.
 #
 #   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR

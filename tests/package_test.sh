@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Build the Debian package in a tree of its own, configured for /usr with the
 # Debian build flags, and check it: its control fields, that it holds
 # exactly what `cmake --install` installs (owned by root, sane modes), that

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package: built in a tree of its own, configured for /usr, so it
 # does not depend on this build's prefix or options. The sanitizer build would
 # only make the same package again.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Install a build into a staging directory, as a package build does, then
 # build two plugins (one in C, one in C++) against the staged files alone:
 # once through pkg-config with the compilers called directly, once through
