@@ -5,7 +5,17 @@
 # of hyperfine's medians.
 
 BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)"
-BENCH_BUILD="$BENCH_ROOT/build-ci-bench"
+# BENCH_LINK=static measures a build with the client library and the C++
+# runtime linked in, in a tree of its own; the default is the shared build.
+case "${BENCH_LINK:=shared}" in
+  shared)
+    BENCH_BUILD="$BENCH_ROOT/build-ci-bench"
+    BENCH_LINK_OPTIONS=(-DKIVREL_STATIC_CLIENT=OFF -DKIVREL_STATIC_CXX_RUNTIME=OFF) ;;
+  static)
+    BENCH_BUILD="$BENCH_ROOT/build-ci-bench-static"
+    BENCH_LINK_OPTIONS=(-DKIVREL_STATIC_CLIENT=ON -DKIVREL_STATIC_CXX_RUNTIME=ON) ;;
+  *) echo "BENCH_LINK must be shared or static, not $BENCH_LINK" >&2; exit 2 ;;
+esac
 
 # bench_setup NAME SERVER_ENV TARGET...: check the tools, build TARGET... in
 # Release (into BENCH_BUILD), and start a private server, or load the
@@ -18,9 +28,9 @@ bench_setup() {
     command -v "$tool" >/dev/null 2>&1 ||
       { echo "$name: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
   done
-  echo "== Release build in $BENCH_BUILD"
+  echo "== Release build ($BENCH_LINK) in $BENCH_BUILD"
   cmake -S "$BENCH_ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DKIVREL_TESTS=OFF \
-    -DKIVREL_BENCH=ON -DCMAKE_INSTALL_PREFIX="$BENCH_BUILD/prefix" >/dev/null
+    -DKIVREL_BENCH=ON -DCMAKE_INSTALL_PREFIX="$BENCH_BUILD/prefix" "${BENCH_LINK_OPTIONS[@]}" >/dev/null
   cmake --build "$BENCH_BUILD" -j2 --target "$@" >/dev/null
 
   # shellcheck source=SCRIPTDIR/../scripts/private_server.sh
