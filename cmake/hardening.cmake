@@ -5,10 +5,10 @@
 #
 #   -fstack-protector-strong, and -fstack-clash-protection and -fcf-protection
 #   where the compiler knows them
-#   -D_FORTIFY_SOURCE=2 (it needs optimisation; not under the sanitizers,
-#   which watch the same calls themselves)
+#   -D_FORTIFY_SOURCE=2 (it needs optimisation; not in the sanitizer and
+#   fuzz builds, whose sanitizers watch the same calls themselves)
 #   -Wformat -Werror=format-security
-#   position-independent executables
+#   position-independent executables (in every build type)
 #   -Wl,-z,relro -Wl,-z,now
 #
 # The libraries get the compiler flags too, so plugins built on them outside
@@ -29,7 +29,7 @@ foreach(flag -fstack-clash-protection -fcf-protection)
     list(APPEND hardening_flags ${flag})
   endif()
 endforeach()
-if(NOT KIVREL_SANITIZE AND NOT "${CMAKE_C_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "_FORTIFY_SOURCE")
+if(NOT KIVREL_SANITIZE AND NOT KIVREL_FUZZ AND NOT "${CMAKE_C_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "_FORTIFY_SOURCE")
   list(APPEND hardening_flags -D_FORTIFY_SOURCE=2)
 endif()
 foreach(flag IN LISTS hardening_flags)
