@@ -275,6 +275,10 @@ string(REPLACE ";" ", " CPACK_KIVREL_BUILT_USING "${KIVREL_BUILT_USING}")
 string(REPLACE ";" ", " CPACK_KIVREL_STATIC_BUILT_USING "${KIVREL_STATIC_BUILT_USING}")
 set(CPACK_KIVREL_RUNTIME_PACKAGE "${KIVREL_PACKAGE}")
 if(KIVREL_STATIC_BUILT_USING)
+  if(CMAKE_VERSION VERSION_LESS 3.19)
+    message(WARNING "CPack of CMake ${CMAKE_VERSION} runs no post-build scripts: the "
+                    "package will lack Built-Using: ${KIVREL_STATIC_BUILT_USING}")
+  endif()
   set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/cpack_built_using.cmake")
 endif()
 
