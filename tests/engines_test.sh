@@ -180,28 +180,15 @@ define service {
     check_command         kivrel_sysinfo!os
 }
 EOF
-# The shipped example services, on a template and a host of their own.
+# The shipped example services, on the host and template above.
 EXAMPLES=$(cd "$(dirname "${BASH_SOURCE[0]}")/../examples" && pwd)
-printf 'cfg_file=%s\ncfg_file=%s\n' "$EXAMPLES/services-commands.cfg" "$N/examples.cfg" >>"$N/main.cfg"
+sed 's/^\( *host_name  *\)db1$/\1db/' "$EXAMPLES/services-commands.cfg" >"$N/example-services.cfg"
+printf 'cfg_file=%s\ncfg_file=%s\n' "$N/example-services.cfg" "$N/examples.cfg" >>"$N/main.cfg"
 cat >"$N/examples.cfg" <<'EOF'
 define service {
     name                  generic-service
+    use                   kivrel_service
     register              0
-    max_check_attempts    1
-    check_interval        5
-    retry_interval        1
-    check_period          always
-    notification_period   always
-    contacts              admin
-}
-define host {
-    host_name             db1
-    address               127.0.0.1
-    check_command         kivrel_sysinfo!os
-    max_check_attempts    1
-    check_period          always
-    notification_period   always
-    contacts              admin
 }
 define command {
     command_name    check_nrpe
