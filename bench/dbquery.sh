@@ -12,6 +12,8 @@
 #   BENCH_JSON     where hyperfine's results go
 #                  (default: build-ci-bench/dbquery.json)
 # Prints hyperfine's report and the ratio of the two medians.
+# BENCH_LINK=static: the build with the client library and the C++ runtime
+# linked in (bench/bench_common.sh); default: the shared build.
 set -euo pipefail
 
 if (($# > 1)); then

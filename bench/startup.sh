@@ -8,6 +8,8 @@
 #
 # SERVER_ENV: the server.env of a running test server (scripts/test_server.sh)
 # to reuse; without it a private server is started and stopped again.
+# BENCH_LINK=static: the build with the client library and the C++ runtime
+# linked in (bench/bench_common.sh); default: the shared build.
 set -euo pipefail
 
 if (($# > 1)); then
