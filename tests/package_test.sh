@@ -6,7 +6,8 @@
 # runtime linked in, and check them:
 #   - control fields, and that the two packages together hold exactly what
 #     `cmake --install` installs, each its own component (owned by root,
-#     sane modes), with the files each must hold;
+#     sane modes), with the files each must hold, and examples for each
+#     program;
 #   - Depends: the packages of the libraries the programs link (from
 #     dpkg-shlibdeps), libmariadb3 also when the client is linked in, and
 #     Built-Using/Static-Built-Using then; the -dev package depends on the
@@ -86,7 +87,7 @@ build() {
 
 field() { dpkg-deb --field "$1" "$2"; }
 # package_names DEPENDS: the package names of a dependency field, one a line.
-package_names() { sed 's/[,|]/\n/g' <<<"$1" | sed 's/^ *//; s/[ (].*//; /^$/d' | sort -u; }
+package_names() { tr ',|' '\n' <<<"$1" | sed 's/^ *//; s/[ (].*//; /^$/d' | sort -u; }
 
 # check_control DEB PACKAGE SECTION
 check_control() {
@@ -104,6 +105,7 @@ check_control() {
 # components install, every entry root's with sane modes, and what they must.
 check_contents() {
   local name=$1 dir=$work/$1 deb component listing packaged installed f p
+  local listing_runtime packaged_runtime packaged_dev
   for component in runtime dev; do
     deb=$runtime_deb
     [[ $component == dev ]] && deb=$dev_deb
@@ -123,8 +125,11 @@ check_contents() {
       fail "$name: the $component package differs from its component (< package, > install):"
       diff <(echo "$packaged") <(echo "$installed") >&2 || true
     fi
-    printf -v "listing_$component" '%s' "$listing"
-    printf -v "packaged_$component" '%s' "$packaged"
+    if [[ $component == runtime ]]; then
+      listing_runtime=$listing packaged_runtime=$packaged
+    else
+      packaged_dev=$packaged
+    fi
   done
 
   # The runtime package holds the programs of KIVREL_PROGRAMS and no other.
@@ -141,6 +146,17 @@ check_contents() {
     "$doc/examples/services-commands.cfg" "$doc/examples/remote-commands.cfg"
     "$doc/examples/check_rate.cc"
   )
+  # The examples cover every program: a service in both engine dialects
+  # and a remote-executor command.
+  local examples=$work/$name-staged-runtime$doc/examples
+  for p in "${programs[@]}"; do
+    grep -q "check_command = \"kivrel_${p#check_}\"" "$examples/services-objects.conf" ||
+      fail "$name: services-objects.conf has no service of kivrel_${p#check_}"
+    grep -Eq "^ +check_command +(check_nrpe!)?kivrel_${p#check_}" "$examples/services-commands.cfg" ||
+      fail "$name: services-commands.cfg has no service of kivrel_${p#check_}"
+    grep -q "^command\[.*\]=$plugin_dir/$p " "$examples/remote-commands.cfg" ||
+      fail "$name: remote-commands.cfg does not run $p"
+  done
   for p in "${programs[@]}"; do
     runtime_files+=("/usr/share/man/man8/$p.8.gz")
     grep -q "^-rwxr-xr-x .* \.$plugin_dir/$p\$" <<<"$listing_runtime" ||
@@ -222,10 +238,12 @@ check_built_using() {
     [[ "$built" == "$client" ]] || fail "$name: Built-Using is '$built', not '$client'"
     [[ ", $static," == *", $client,"* && ", $static," == *", $gcc,"* ]] ||
       fail "$name: Static-Built-Using '$static' lacks '$client' or '$gcc'"
-    grep -q '^License: MIT and LGPL-2.1+ and GPL-3+ with GCC-Runtime-3.1 exception$' "$copyright" &&
-      grep -q '^License: LGPL-2.1+$' "$copyright" &&
-      grep -q '^License: GPL-3+ with GCC-Runtime-3.1 exception$' "$copyright" ||
-      fail "$name: the copyright file does not name the linked-in code's licences"
+    local licence
+    for licence in 'MIT and LGPL-2.1+ and GPL-3+ with GCC-Runtime-3.1 exception' \
+      'MIT and GPL-3+ with GCC-Runtime-3.1 exception' LGPL-2.1+ 'GPL-3+ with GCC-Runtime-3.1 exception'; do
+      grep -qxF "License: $licence" "$copyright" ||
+        fail "$name: the copyright file does not name the licence $licence"
+    done
   else
     [[ -z "$built$static" ]] || fail "$name: a shared build declares Built-Using"
     ! grep -q 'LGPL\|GPL-3' "$copyright" || fail "$name: the copyright file names code not linked in"
@@ -288,6 +306,7 @@ for p in "${programs[@]}"; do
     mapfile -t options < <("$bin/$p" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
     ((${#options[@]} > 5)) || fail "$p --help lists too few long options: ${options[*]}"
     # What the database checks read besides their options.
+    # shellcheck disable=SC2088  # the page shows the tilde
     options+=(/etc/kivrel-plugins/plugins.ini KIVREL_PLUGIN_CONFIG_FILE MYSQL_PWD
       KIVREL_PLUGIN_STATE_DIRECTORY '~/.my.cnf' "[$p]")
   fi
