@@ -1,13 +1,36 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by the whole-process benchmarks of the database checks: a Release
 # build of the programs, a private server (or a running one), and the ratios
 # of hyperfine's medians.
 
 BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)"
-BENCH_BUILD="$BENCH_ROOT/build-ci-bench"
+# BENCH_LINK=static measures a build with the client library and the C++
+# runtime linked in, in a tree of its own; the default is the shared build.
+: "${BENCH_LINK:=shared}"
+
+# bench_build LINK TARGET...: build TARGET... in Release, linked as LINK
+# (shared or static) says, into the tree of that link mode; sets BENCH_BUILD.
+bench_build() {
+  local link=$1 options
+  shift
+  case "$link" in
+    shared)
+      BENCH_BUILD="$BENCH_ROOT/build-ci-bench"
+      options=(-DKIVREL_STATIC_CLIENT=OFF -DKIVREL_STATIC_CXX_RUNTIME=OFF) ;;
+    static)
+      BENCH_BUILD="$BENCH_ROOT/build-ci-bench-static"
+      options=(-DKIVREL_STATIC_CLIENT=ON -DKIVREL_STATIC_CXX_RUNTIME=ON) ;;
+    *) echo "BENCH_LINK must be shared or static, not $link" >&2; exit 2 ;;
+  esac
+  echo "== Release build ($link) in $BENCH_BUILD"
+  cmake -S "$BENCH_ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DKIVREL_TESTS=OFF \
+    -DKIVREL_BENCH=ON -DCMAKE_INSTALL_PREFIX="$BENCH_BUILD/prefix" "${options[@]}" >/dev/null
+  cmake --build "$BENCH_BUILD" -j2 --target "$@" >/dev/null
+}
 
 # bench_setup NAME SERVER_ENV TARGET...: check the tools, build TARGET... in
-# Release (into BENCH_BUILD), and start a private server, or load the
+# Release as BENCH_LINK says (into BENCH_BUILD), and start a private server, or load the
 # settings of the running one whose server.env is SERVER_ENV (may be empty).
 # shellcheck disable=SC2034  # the settings are for the sourcing script
 bench_setup() {
@@ -17,10 +40,7 @@ bench_setup() {
     command -v "$tool" >/dev/null 2>&1 ||
       { echo "$name: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
   done
-  echo "== Release build in $BENCH_BUILD"
-  cmake -S "$BENCH_ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DKIVREL_TESTS=OFF \
-    -DKIVREL_BENCH=ON -DCMAKE_INSTALL_PREFIX="$BENCH_BUILD/prefix" >/dev/null
-  cmake --build "$BENCH_BUILD" -j2 --target "$@" >/dev/null
+  bench_build "$BENCH_LINK" "$@"
 
   # shellcheck source=SCRIPTDIR/../scripts/private_server.sh
   source "$BENCH_ROOT/scripts/private_server.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process benchmark of check_dbhealth on a private server against two
 # baselines: the stock admin client doing the same work (statistics and
 # status variables, with its option files read as the check reads its own),
@@ -15,6 +16,8 @@
 #                  (default: build-ci-bench/dbhealth.json)
 # Prints hyperfine's report and the ratios of the medians, then the same
 # commands timed in turns (see bench_interleaved).
+# BENCH_LINK=static: the build with the client library and the C++ runtime
+# linked in (bench/bench_common.sh); default: the shared build.
 set -euo pipefail
 
 if (($# > 1)); then

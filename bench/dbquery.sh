@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process benchmark of check_dbquery against the stock command-line
 # client running the same query on the same private server: what one check
 # costs the monitoring host compared with the plainest way to ask.
@@ -11,6 +12,8 @@
 #   BENCH_JSON     where hyperfine's results go
 #                  (default: build-ci-bench/dbquery.json)
 # Prints hyperfine's report and the ratio of the two medians.
+# BENCH_LINK=static: the build with the client library and the C++ runtime
+# linked in (bench/bench_common.sh); default: the shared build.
 set -euo pipefail
 
 if (($# > 1)); then

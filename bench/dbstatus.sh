@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process benchmark of check_dbstatus with the modes connections,
 # buffer-pool-hit and long-query on a private server: its client-side
 # instructions (callgrind) beside status_floor, a bare C program that runs

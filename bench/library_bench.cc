@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the library paths every check run takes: range
 // parsing and classification, performance data, the argument merge, and a
 // state write and read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the command runner: capturing a child's output beside a bare
 // read of the same child's pipe, and cutting a capture into lines beside a
 // plain memchr scan of the same bytes.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Client-side instructions of one run of each check beside the stock tool
 # doing the same work, counted by callgrind: repeatable whatever else the
 # machine is doing, unlike wall time.
@@ -7,6 +8,8 @@
 #
 # SERVER_ENV: the server.env of a running test server (scripts/test_server.sh)
 # to reuse; without it a private server is started and stopped again.
+# BENCH_LINK=static: the build with the client library and the C++ runtime
+# linked in (bench/bench_common.sh); default: the shared build.
 set -euo pipefail
 
 if (($# > 1)); then

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The least a health check can do, as a floor to time check_dbhealth
  * against: connect, fetch the server's statistics text, print it, close.
  * With --status it also reads the whole result of "show global status",

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The least a status check can do, as a floor to count and time
  * check_dbstatus -m connections -m buffer-pool-hit -m long-query against:
  * connect, run the same three queries, print what they return, close.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Time a check_sysinfo run beside the system's own uname, in one hyperfine
 # run, so that the cost of the probe reads as a ratio to a minimal program.
 #

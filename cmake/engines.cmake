@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Command definitions for the monitoring engines, generated so that they name
 # the programs where this build installs them:
 #   <datadir>/kivrel-plugins/engines/objects.conf  CheckCommand objects

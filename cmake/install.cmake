@@ -1,16 +1,47 @@
+# SPDX-License-Identifier: MIT
 # Installation: the programs, and for plugins built elsewhere the library
 # checkkit, the programs' common routines, their headers, a pkg-config file
 # and a CMake package. The database code stays private to the programs.
+#
+# Two components, which the Debian packages follow: `runtime` (the
+# programs and everything an operator needs; the default component) and
+# `dev` (what a plugin author builds against).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS check_dbhealth check_dbquery check_dbstatus check_sysinfo
-        RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins")
+install(TARGETS ${KIVREL_PROGRAMS}
+        RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins" COMPONENT runtime)
+
+# A stripped installation (cmake --install --strip, and the packages) also
+# loses the .comment and .note sections, as Debian's dh_strip does it; the
+# static libraries keep their symbols.
+# kivrel_strip_comments(COMPONENT FILE...): files relative to the prefix.
+function(kivrel_strip_comments component)
+  if(NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(file ${ARGN})
+        execute_process(COMMAND [[${CMAKE_OBJCOPY}]] --remove-section=.comment
+          --remove-section=.note \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${file}\"
+          COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()
+  " COMPONENT ${component})
+endfunction()
+list(TRANSFORM KIVREL_PROGRAMS PREPEND "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins/"
+     OUTPUT_VARIABLE installed_programs)
+kivrel_strip_comments(runtime ${installed_programs})
 
 # ---- Libraries and headers -------------------------------------------------
 # Installed beside other libraries, the common routines need a name of their
 # own.
 set_target_properties(plugin_common PROPERTIES OUTPUT_NAME kivrel-plugin-common)
-install(TARGETS checkkit plugin_common ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+install(TARGETS checkkit plugin_common
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT dev)
+kivrel_strip_comments(dev
+  "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:checkkit>"
+  "${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:plugin_common>")
 
 set(KIVREL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/kivrel-plugins")
 install(FILES
@@ -22,7 +53,7 @@ install(FILES
   plugins/common.h
   plugins/ini_defaults.h
   plugins/plugin_routines.h
-  DESTINATION "${KIVREL_HEADER_DIR}")
+  DESTINATION "${KIVREL_HEADER_DIR}" COMPONENT dev)
 
 # ---- pkg-config --------------------------------------------------------------
 # The file names the prefix really installed into, which `cmake --install
@@ -48,7 +79,7 @@ install(CODE "
   message(STATUS \"Installing: \${pc}\")
   configure_file([[${CMAKE_CURRENT_LIST_DIR}/kivrel-plugins.pc.in]] \"\${pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")
-")
+" COMPONENT dev)
 
 # ---- CMake package -----------------------------------------------------------
 set(KIVREL_CHECKKIT_FILE
@@ -66,4 +97,4 @@ write_basic_package_version_file(
 install(FILES
   "${PROJECT_BINARY_DIR}/kivrel-pluginsConfig.cmake"
   "${PROJECT_BINARY_DIR}/kivrel-pluginsConfigVersion.cmake"
-  DESTINATION "${cmake_package_dir}")
+  DESTINATION "${cmake_package_dir}" COMPONENT dev)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Manual pages of the programs, made by help2man from their help
 # screens and the texts in packaging/man, and installed gzip-compressed into
 # section 8 (the programs are run by the monitoring system, not by users).
@@ -18,9 +19,39 @@ set(KIVREL_MAN_SECTION 8)
 set(man_dir "${CMAKE_BINARY_DIR}/man")
 set(man_pages)
 
-# kivrel_manpage(PROGRAM SUMMARY [help2man option...])
-function(kivrel_manpage program summary)
-  set(include "${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m")
+# One page for each program of KIVREL_PROGRAMS, from packaging/man/PROGRAM.h2m
+# (which names the page in its [NAME] section). The pages of the programs
+# that connect to a server (those linking db_common) add
+# packaging/man/db_common.h2m.in, on option files and the environment (a
+# program that keeps data between runs says how in its KIVREL_MAN_STATE
+# property); a program's KIVREL_MAN_INCLUDES property names further texts
+# of packaging/man, and its KIVREL_HELP2MAN_OPTIONS property further
+# options for help2man.
+foreach(program IN LISTS KIVREL_PROGRAMS)
+  set(includes "${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m")
+  if(NOT EXISTS "${includes}")
+    message(FATAL_ERROR "${program} has no manual page text: write packaging/man/${program}.h2m")
+  endif()
+  get_target_property(libraries ${program} LINK_LIBRARIES)
+  if("db_common" IN_LIST libraries)
+    set(KIVREL_MAN_PROGRAM ${program})
+    get_property(KIVREL_MAN_STATE_USE TARGET ${program} PROPERTY KIVREL_MAN_STATE)
+    if(NOT KIVREL_MAN_STATE_USE)
+      set(KIVREL_MAN_STATE_USE "${program} keeps no data between runs.")
+    endif()
+    set(KIVREL_MAN_DOCDIR "${CMAKE_INSTALL_FULL_DOCDIR}")
+    set(KIVREL_PLUGIN_INI "${KIVREL_SYSCONFDIR}/${KIVREL_PACKAGE}/plugins.ini")
+    configure_file("${PROJECT_SOURCE_DIR}/packaging/man/db_common.h2m.in"
+                   "${man_dir}/${program}.db_common.h2m" @ONLY)
+    list(APPEND includes "${man_dir}/${program}.db_common.h2m")
+  endif()
+  get_property(extra_includes TARGET ${program} PROPERTY KIVREL_MAN_INCLUDES)
+  foreach(extra IN LISTS extra_includes)
+    list(APPEND includes "${PROJECT_SOURCE_DIR}/packaging/man/${extra}")
+  endforeach()
+  get_property(options TARGET ${program} PROPERTY KIVREL_HELP2MAN_OPTIONS)
+  list(TRANSFORM includes PREPEND "--include=" OUTPUT_VARIABLE include_options)
+
   set(page "${man_dir}/${program}.${KIVREL_MAN_SECTION}")
   add_custom_command(OUTPUT "${page}.gz"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${man_dir}"
@@ -29,24 +60,17 @@ function(kivrel_manpage program summary)
             --version-string=${PROJECT_VERSION}
             "--source=${KIVREL_PACKAGE} ${PROJECT_VERSION}"
             "--manual=${KIVREL_PACKAGE}"
-            "--name=${summary}"
-            "--include=${include}"
-            ${ARGN}
+            ${include_options}
+            ${options}
             --output=${page}
             "$<TARGET_FILE:${program}>"
     COMMAND "${GZIP_EXECUTABLE}" -9nf "${page}"
-    DEPENDS ${program} "${include}"
+    DEPENDS ${program} ${includes}
     COMMENT "Making the manual page of ${program}"
     VERBATIM)
-  set(man_pages ${man_pages} "${page}.gz" PARENT_SCOPE)
-endfunction()
-
-kivrel_manpage(check_dbhealth "check a MySQL or MariaDB server and its replication")
-kivrel_manpage(check_dbquery "check the result of an SQL query against ranges")
-kivrel_manpage(check_dbstatus "check a MySQL or MariaDB server's rates, ratios and headroom")
-# check_sysinfo knows -h but no --help, and no version option at all.
-kivrel_manpage(check_sysinfo "print one item of system information" --help-option=-h)
+  list(APPEND man_pages "${page}.gz")
+endforeach()
 
 add_custom_target(manpages ALL DEPENDS ${man_pages})
 install(FILES ${man_pages}
-        DESTINATION "${CMAKE_INSTALL_MANDIR}/man${KIVREL_MAN_SECTION}")
+        DESTINATION "${CMAKE_INSTALL_MANDIR}/man${KIVREL_MAN_SECTION}" COMPONENT runtime)

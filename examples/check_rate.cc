@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_rate: an example plugin built on checkkit. It runs a command that
 // prints a counter (a number that only grows, such as bytes sent or requests
 // served), keeps the counter between runs with state retention, and reports

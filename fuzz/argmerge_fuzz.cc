@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for kr_argmerge: an argument vector cut from the input at NUL
 // bytes, with --extra-opts in any spelling and place. The INI reader is
 // replaced by one that derives its options from the value it is given, so

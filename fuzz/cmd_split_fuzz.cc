@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the command-string splitter of the command runner: the
 // input up to its first NUL byte is split in place, and the arguments must
 // be pieces of that text that account for every byte of it. Nothing is run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for kr_escaped_string: the result is never longer than the
 // input, and a text without backslashes comes back unchanged.
 #include <cstdint>

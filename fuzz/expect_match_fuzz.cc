@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for kr_expect_match: the first byte gives the flags, the rest
 // is cut at NUL bytes into the received text and the expected strings. The
 // result is checked against a plain model of the matching rules and against

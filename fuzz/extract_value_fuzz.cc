@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for kr_extract_value: the input holds the separator, the name
 // and the list. Whatever comes back is a non-empty value without white
 // space at either end and without the separator, found in the list.

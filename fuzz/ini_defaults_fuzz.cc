@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the INI parser behind --extra-opts: arbitrary bytes must
 // never crash it, and whatever it returns must be well formed.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the client option-file reader: arbitrary file contents,
 // includes among them, must never crash it or make it loop.
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the range parser: arbitrary text must never crash it, and
 // a range it accepts must be one that check_range can use.
 #include <cmath>

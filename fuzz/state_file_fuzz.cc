@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the state-file reader: any bytes, read as a state file of
 // data version 3, give either no data or one line of data with a time that
 // is not in the future, and the same answer twice.

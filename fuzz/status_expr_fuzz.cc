@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the expressions of check_dbstatus: any text either parses,
 // with no character in it that could break a status line, and then has a
 // value (or none) once every name it reads is given; or it is rejected with

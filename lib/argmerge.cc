@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // argmerge: take --extra-opts out of an argument vector and put the options
 // it names between the program name and the remaining arguments.
 #include "argmerge.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* argmerge: merge options read from an INI section, named by --extra-opts,
  * into a program's argument vector before it is parsed. */
 #ifndef KIVREL_ARGMERGE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kitcore: plugin context, termination, state words, ranges and thresholds,
 // state retention, and text and privilege helpers.
 #include "kitcore.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* kitcore: the plugin context, the one fatal exit, plugin-state words, the
  * warning and critical ranges with the classification of a value, state
  * retention between runs, and text and privilege helpers. */

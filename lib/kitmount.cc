@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kitmount: name and parameter lists, best-match of requested paths against
 // the mounted file systems, and the mount table reader.
 #include "kitmount.h"

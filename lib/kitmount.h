@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* kitmount: the lists a check of mounted file systems works with (names,
  * requested paths or devices with their thresholds and figures), the choice
  * of the mounted file system that holds each requested path, and a reader of

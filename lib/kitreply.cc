@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kitreply: expect-string matching of a server's reply.
 #include "kitreply.h"
 

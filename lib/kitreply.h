@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* kitreply: judges the text a server has sent so far against the strings a
  * check expects from it. */
 #ifndef KIVREL_KITREPLY_H

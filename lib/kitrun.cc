@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kitrun: the command runner. Starts a program without a shell, captures
 // both of its output streams, and reaps it; reads whole files the same way.
 #include "kitrun.h"

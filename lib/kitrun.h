@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* kitrun: run a program without a shell and capture its standard output and
  * standard error as arrays of lines; read a whole file the same way. */
 #ifndef KIVREL_KITRUN_H

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Read by cpack for each generator it runs.
 # A package for /usr made from a tree configured for another prefix would look
 # for its catalogues and configuration where it installs none.

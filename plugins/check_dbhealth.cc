@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_dbhealth: connect to a MySQL server, report its one-line statistics
 // with fifteen global status variables as performance data, and with -S
 // check that it replicates, and how far behind it is.

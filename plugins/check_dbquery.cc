@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_dbquery: run one SQL query on a MySQL server and classify the
 // number in the first column of the first row against warning and critical
 // ranges.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_dbstatus: a MySQL server's health as rates, ratios and headroom.
 // Each metric is an expression over global status and system variables,
 // their changes since the previous run and a few probes, classified against

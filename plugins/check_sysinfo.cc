@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_sysinfo: print one item of system information (the operating
 // system's name, the host name, or the first line of the distribution's
 // release file, else its os-release name) without a label and without a

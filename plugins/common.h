@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Definitions shared by the checkkit library and the check programs:
  * plugin states, routine results, truth values and the message macros.
  * Installed for plugins built elsewhere, so it depends on nothing the build

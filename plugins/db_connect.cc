@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // db_connect: connecting the database checks to their server.
 #include "db_connect.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* db_connect: what the database checks share to reach a server: client
  * option files, TLS that is enforced and verified, a bound on the whole run,
  * the plugin state of a failed connect, the connection options and their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // db_help: help-screen entries shared by the database checks.
 #include "db_help.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* db_help: the parts of the help screen that the database checks share. */
 #ifndef KIVREL_DB_HELP_H
 #define KIVREL_DB_HELP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // db_option_file: reading a client option file before the client library
 // does, so that a file it would quietly skip is reported instead.
 #include "db_option_file.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* db_option_file: what the database checks need to know of a client option
  * file given with -f before they connect: that it can be read, that it has
  * the -g group, and the settings that the client library would miss or that

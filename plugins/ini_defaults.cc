@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ini_defaults: read the options of one INI section for --extra-opts.
 #include "ini_defaults.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* ini_defaults: the INI defaults reader behind --extra-opts=[section][@file].
  *
  * The option value names a section and, after the first "@", a file. An

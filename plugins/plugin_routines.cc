@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Routines the check programs share.
 #include "plugin_routines.h"
 

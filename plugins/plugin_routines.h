@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Routines the check programs share: usage exits, the revision banner,
  * argument tests, performance data and formatted allocation. */
 #ifndef KIVREL_PLUGIN_ROUTINES_H

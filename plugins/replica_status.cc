@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // replica_status: the verdict on a replica status row.
 #include "replica_status.h"
 

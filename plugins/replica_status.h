@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // replica_status: judging one row of a server's replica status, the part of
 // check_dbhealth -S that needs no connection.
 #ifndef KIVREL_REPLICA_STATUS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status_expr: parsing and evaluating the expressions of check_dbstatus.
 #include "status_expr.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status_expr: the expressions of check_dbstatus. Parsing, the server names
 // and probes an expression reads, and its value from what one run read.
 //

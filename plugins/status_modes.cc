@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status_modes: the table of check_dbstatus's modes.
 #include "status_modes.h"
 

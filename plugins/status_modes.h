@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status_modes: the ready-made metrics of check_dbstatus, each a named
 // expression with a label, a unit and default ranges.
 #ifndef KIVREL_STATUS_MODES_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* status_queries: the SQL of check_dbstatus's probes, each one row at most;
  * plain C, so that the benchmark's bare floor runs the very same text. */
 #ifndef KIVREL_STATUS_QUERIES_H

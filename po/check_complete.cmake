@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Extract the messages of the sources afresh and require that every
 # catalogue translates all of them (run by ctest as po_complete).
 string(REPLACE "|" ";" sources "${SOURCES}")

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Print the path of the classic monitoring engine's binary, unpacked from its
 # Debian package into CACHE_DIR (fetched there on first use).
 #

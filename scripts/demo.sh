@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A short tour: build and install the programs into build-demo/prefix, start
 # a private MariaDB primary and its replica, and run check_dbquery,
 # check_dbhealth, check_dbstatus and check_sysinfo the way a monitoring system would,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Install what building, testing, the demo and the benchmarks need on a
 # Debian 12 machine, and the German locale that the translation tests use.
 # A machine that already has everything is left untouched: no apt run at all.
@@ -12,6 +13,7 @@ packages=(
   hyperfine python3 valgrind
   clang libclang-rt-14-dev
   help2man lintian dpkg-dev fakeroot
+  devscripts   # hardening-check, for the package test
   icinga2-bin   # the object-configured engine; the classic one is unpacked by the engine test
 )
 # Packages of other check-plugin collections, and the packages that pull

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Build the fuzz targets with clang in build-fuzz and run each for a bounded
 # time. Usage: scripts/run_fuzz.sh [seconds per target] (default 20)
 # Needs clang and clang's runtime libraries (Debian: clang, libclang-rt-14-dev).

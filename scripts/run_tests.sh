@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole test run: dependencies, the plain build and its tests, the
 # sanitizer build and its tests, and a short fuzzing pass.
 #

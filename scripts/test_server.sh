@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Private MariaDB servers for the database tests and the demo: a primary and
 # a replica that copies it.
 #

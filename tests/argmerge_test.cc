@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Merging --extra-opts through the real INI defaults reader.
 #include "argmerge.h"
 

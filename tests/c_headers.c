@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Compiled as C: every public header of checkkit and the common header must
  * stay valid C, and the library must link into a C program. */
 #include <stdio.h>

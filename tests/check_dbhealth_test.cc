@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbhealth against the private primary and
 // its replica.
 #include <algorithm>

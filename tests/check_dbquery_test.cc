@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbquery against the private test server.
 #include <string>
 #include <vector>

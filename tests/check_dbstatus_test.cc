@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbstatus against the private primary and
 // its replica: every mode, rates over two runs, a restart, the probes.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box runs of the example plugin check_rate: the rate of a counter
 // that a command prints, kept between runs in a state file.
 #include <unistd.h>

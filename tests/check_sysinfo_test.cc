@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box runs of check_sysinfo: exact standard output, standard error and
 // exit code. The release-file runs happen in a private mount namespace whose
 // /etc is a throw-away directory, so the machine's real /etc is never touched.

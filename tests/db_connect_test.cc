@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What both database checks share when they connect: a bound on the whole
 // run, TLS that is enforced and verified, no password in cleartext, bad
 // input refused before any connect, and option files that work.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # ---- The monitoring-engine definitions under the real engines --------------
 # cmake/engines.cmake generates the definitions under <build>/engines, naming
 # the programs in their install directory (below); the test validates them

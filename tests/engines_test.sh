@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The monitoring-engine definitions under the real engines.
 #
 #   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR
@@ -9,7 +10,7 @@
 #   1. checks that both files name the programs in PLUGIN_DIR;
 #   2. validates each with its engine (the classic core's -v, the object
 #      engine's daemon -C), in a configuration of our own that uses every
-#      command;
+#      command, and with the example services of examples/;
 #   3. runs a private object engine with a copy of the definitions that names the
 #      programs in BUILT_DIR, against the test server of SERVER_ENV, and
 #      reads the engine's own check results back over its API on loopback:
@@ -194,6 +195,21 @@ define service {
     check_command         kivrel_dbstatus_expression!100*Threads_running/@max_connections!running share!10!20!-f /etc/kivrel-plugins/my.cnf
 }
 EOF
+# The shipped example services, on the host and template above.
+EXAMPLES=$(cd "$(dirname "${BASH_SOURCE[0]}")/../examples" && pwd)
+sed 's/^\( *host_name  *\)db1$/\1db/' "$EXAMPLES/services-commands.cfg" >"$N/example-services.cfg"
+printf 'cfg_file=%s\ncfg_file=%s\n' "$N/example-services.cfg" "$N/examples.cfg" >>"$N/main.cfg"
+cat >"$N/examples.cfg" <<'EOF'
+define service {
+    name                  generic-service
+    use                   kivrel_service
+    register              0
+}
+define command {
+    command_name    check_nrpe
+    command_line    /bin/true '$ARG1$'
+}
+EOF
 if ! "$CLASSIC_ENGINE" -v "$N/main.cfg" >"$N/verify.log" 2>&1; then
   cat "$N/verify.log" >&2
   fail "the classic core rejects the configuration"
@@ -251,6 +267,36 @@ grep -q 'Instantiated 4 CheckCommands' "$I/validate.log" || {
   cat "$I/validate.log" >&2
   fail "the object engine did not create the four CheckCommands"
 }
+
+# ---- 2c. The object engine validates the shipped example services ----------
+# Their check_sysinfo runs through the agent on the host, so the host is in
+# a zone of its own below the engine's, and the services in the engine's
+# zone folder, as in a distributed setup.
+X=$TMP/examples
+mkdir -p "$X/zones.d/master"
+cp "$EXAMPLES/services-objects.conf" "$X/zones.d/master/"
+cat >"$X/zones.d/master/hosts.conf" <<'EOF'
+object Host "db1" {
+  address = "127.0.0.1"
+  check_command = "kivrel_sysinfo"
+  vars.kivrel_db = true
+  vars.kivrel_replica = true
+  vars.kivrel_agent = true
+}
+EOF
+cat >"$X/examples.conf" <<EOF
+include "$OBJECT_DEFS"
+include_zones "examples", "$X/zones.d"
+object Endpoint "$NODE" { }
+object Zone "master" { endpoints = [ "$NODE" ] }
+object Endpoint "db1" { }
+object Zone "db1" { endpoints = [ "db1" ]; parent = "master" }
+EOF
+if ! "$OBJECT_ENGINE" daemon -C -c "$X/examples.conf" "${engine_defines[@]}" \
+  >"$X/validate.log" 2>&1 || ! grep -q 'Instantiated 5 Services' "$X/validate.log"; then
+  cat "$X/validate.log" >&2
+  fail "the object engine rejects the example services"
+fi
 
 # ---- 3. A private object engine runs the checks ---------------------------
 # Server settings: HOST, PORT, USER, PASSWORD, DATABASE, REPLICA_PORT, ...

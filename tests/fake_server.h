@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A loopback listener that speaks just enough of the server protocol to
 // produce what a real server cannot: a login plugin that asks for the
 // password in cleartext, an error in answer to the statistics command, a

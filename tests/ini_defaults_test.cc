@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The INI defaults reader: the syntax through the parser, the file choice and
 // the failure exits through kr_get_defaults.
 #include "ini_defaults.h"

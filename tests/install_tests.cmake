@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The install as a plugin author meets it: staged with DESTDIR, then used
 # through pkg-config and through the CMake package by plugins built outside
 # this tree. The installed libraries of a sanitizer build need the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // State retention: files written and read back, the reader's rules on files
 // of any origin, key names, the state directory, failures, and many runs
 // writing one key at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text and privilege helpers of kitcore.
 #include <unistd.h>
 

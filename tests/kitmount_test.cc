@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kitmount.h"
 
 #include <sys/stat.h>

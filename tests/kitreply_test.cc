@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kitreply.h"
 
 #include <string>

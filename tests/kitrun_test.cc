@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kitrun.h"
 
 #include <dirent.h>

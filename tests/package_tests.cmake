@@ -1,10 +1,14 @@
-# The Debian package: built in a tree of its own, configured for /usr, so it
-# does not depend on this build's prefix or options. The sanitizer build would
-# only make the same package again.
+# SPDX-License-Identifier: MIT
+# The Debian packages: built in trees of their own, configured for /usr, so
+# they do not depend on this build's prefix or options; once shared, once
+# with the client library and the C++ runtime linked in. The sanitizer
+# build would only make the same packages again. Every program of
+# KIVREL_PROGRAMS is checked.
 if(NOT KIVREL_SANITIZE)
   add_test(NAME debian_package
     COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh"
-            "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/package" "${PROJECT_VERSION}")
-  # The nested build runs two compilers.
-  set_tests_properties(debian_package PROPERTIES TIMEOUT 600 PROCESSORS 2)
+            "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/package" "${PROJECT_VERSION}"
+            "${KIVREL_PACKAGE_VERSION}" ${KIVREL_PROGRAMS})
+  # The nested builds run two compilers each.
+  set_tests_properties(debian_package PROPERTIES TIMEOUT 1200 PROCESSORS 2)
 endif()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plugin_routines.h"
 
 #include <clocale>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The verdict on replica status rows that a real MariaDB server cannot
 // produce: the 12-column layout, the Replica_* spelling, NULL columns.
 #include "replica_status.h"

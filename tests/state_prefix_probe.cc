@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints the state directory prefix after changing ids as argv[1] says:
 // "drop" (a temporary drop) or "root" (every id root). Run set-uid by the
 // state retention tests.

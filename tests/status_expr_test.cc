@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The expressions of check_dbstatus: parsing, the names they need, and
 // their values from one run's sample.
 #include "status_expr.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "test_helpers.h"
 
 #include <arpa/inet.h>

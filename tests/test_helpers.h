@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Helpers shared by the tests: running a built program and capturing what
 // it prints, scoped temporary directories, and the private test server.
 #ifndef KIVREL_TEST_HELPERS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // check_lines: a plugin in C++ built against the installed library only.
 // It counts the lines of a file and is critical above a limit. It uses the
 // common routines alone, which reach into checkkit for their fatal exit.

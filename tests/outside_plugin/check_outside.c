@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* check_outside: a plugin in C built against the installed library only.
  * It runs a command that prints a number, keeps the number between runs,
  * and classifies it against -w and -c, which --extra-opts may supply.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Install a build into a staging directory, as a package build does, then
 # build two plugins (one in C, one in C++) against the staged files alone:
 # once through pkg-config with the compilers called directly, once through
@@ -7,7 +8,9 @@
 #   run.sh CMAKE BUILD_DIR WORK_DIR PREFIX LIBDIR INCLUDEDIR VERSION CC CXX [FLAGS]
 #
 # LIBDIR and INCLUDEDIR are the full configured directories; FLAGS are extra
-# compiler and linker flags (the sanitizers of a sanitizer build).
+# compiler and linker flags (the sanitizers of a sanitizer build). With
+# OUTSIDE_STAGE set, BUILD_DIR is not used: the files are taken from that
+# root, as installed there.
 #
 # Flag lists ($flags, $cflags, $libs) are split into words on purpose.
 # shellcheck disable=SC2086
@@ -35,8 +38,15 @@ fail() {
 
 rm -rf "$work"
 mkdir -p "$work"
-DESTDIR=$stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
-	{ cat "$work/install.log"; fail "install into $stage"; }
+# OUTSIDE_STAGE names a root into which the files are installed already
+# (the unpacked packages); else the build is installed into a new one.
+if [ -n "${OUTSIDE_STAGE:-}" ]; then
+	stage=$OUTSIDE_STAGE
+	headers=$stage$includedir/kivrel-plugins
+else
+	DESTDIR=$stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
+		{ cat "$work/install.log"; fail "install into $stage"; }
+fi
 
 # ---- The installed headers stand on their own ------------------------------
 expected="argmerge.h common.h ini_defaults.h kitcore.h kitmount.h kitreply.h kitrun.h plugin_routines.h"
