@@ -382,6 +382,15 @@ object Service "health" {
   vars.dbhealth_username = "$DB_USER"
   vars.dbhealth_password = "$DB_PASSWORD"
 }
+// Only the socket: no host address may be passed with it.
+object Service "socket" {
+  import "kivrel-service"
+  check_command = "kivrel_dbquery"
+  vars.dbquery_socket = "$DB_SOCKET"
+  vars.dbquery_username = "$DB_USER"
+  vars.dbquery_password = "$DB_PASSWORD"
+  vars.dbquery_query = "SELECT 4"
+}
 object Service "replica" {
   import "kivrel-service"
   check_command = "kivrel_dbhealth"
@@ -449,6 +458,7 @@ for service in services:
         continue
     print(name, "exit", int(result["exit_status"]))
     print(name, "output", result["output"].replace("\n", "\\n"))
+    print(name, "command", " ".join(result["command"] or []))
     for item in result["performance_data"] or []:
         print(name, "perf", item)
 PY
@@ -459,7 +469,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z]* exit ' "$results") == 6)); then
+    (($(grep -c '^[a-z]* exit ' "$results") == 7)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -481,6 +491,16 @@ expect_line "query exit 1"
 # The engine keeps the blank before the "|" of the status line.
 expect_match "query output QUERY WARNING: 'SELECT 15' returned 15\.000000 ?"
 expect_line "query perf result=15;10;20"
+
+# The engine stores and serves each check's command line: no password in
+# any of them, and the socket-only check has no host in its.
+if grep -F -- "$DB_PASSWORD" "$results" >&2; then
+  fail "a stored command line holds the password"
+fi
+expect_line "socket exit 0"
+expect_match "socket output QUERY OK: 'SELECT 4' returned 4\.000000 ?"
+expect_match "socket command $BUILT_DIR/check_dbquery -q SELECT 4 -s $DB_SOCKET -u $DB_USER"
+grep -E '^socket command .* -H ' "$results" >&2 && fail "the socket-only check got -H"
 
 expect_line "health exit 0"
 expect_match "health output Uptime: [0-9]+ +Threads: [0-9]+ .*Queries per second avg: [0-9.]+"
