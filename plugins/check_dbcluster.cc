@@ -1,0 +1,150 @@
+// check_dbcluster: check a node of a Galera cluster: ready, connected, in
+// the Primary component and synced, the cluster's size, and how much of the
+// time flow control paused replication.
+#include <getopt.h>
+#include <mysql.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cluster_state.h"
+#include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
+#include "db_rows.h"
+#include "kitcore.h"
+#include "plugin_routines.h"
+
+const char *progname = "check_dbcluster";
+
+// Where and how to connect: host, port, socket, user, password, database,
+// option file and group, TLS and the run's timeout.
+static db_settings conn = db_settings_default();
+static cluster_settings settings;
+
+static int process_arguments(int argc, char **argv);
+static void print_help(void);
+
+// "SHOW GLOBAL STATUS WHERE Variable_name IN (...)": only the rows judged.
+static std::string status_statement() {
+	std::string sql = "SHOW GLOBAL STATUS WHERE Variable_name IN (";
+	for (const char *name : cluster_status_names)
+		sql += std::string(name == cluster_status_names[0] ? "'" : ", '") + name + "'";
+	return sql + ")";
+}
+
+int main(int argc, char **argv) {
+	argv = db_plugin_start(&argc, argv, progname);
+	db_set_status_prefix("CLUSTER");
+	if (process_arguments(argc, argv) == ERROR)
+		usage4(_("Could not parse arguments"));
+
+	MYSQL mysql;
+	if (!db_connect(&mysql, &conn))
+		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n", db_connect_error(&mysql));
+	const char *failure = _("wsrep query failed");
+	std::string wsrep_on =
+		db_query_pairs(&mysql, "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'", failure)["wsrep_on"];
+	std::map<std::string, std::string> status;
+	// A server without the provider has nothing more to tell.
+	if (wsrep_on == "ON")
+		status = db_query_pairs(&mysql, status_statement().c_str(), failure);
+	mysql_close(&mysql);
+
+	cluster_verdict v = judge_cluster(wsrep_on, status, settings);
+	if (v.perf.empty())
+		printf("CLUSTER %s: %s\n", db_state_word(v.state), v.text.c_str());
+	else
+		printf("CLUSTER %s: %s | %s\n", db_state_word(v.state), v.text.c_str(), v.perf.c_str());
+	return db_plugin_finish(v.state);
+}
+
+enum {
+	OPT_FLOW_CONTROL_WARNING = 0x200,
+	OPT_FLOW_CONTROL_CRITICAL,
+};
+
+static const char short_options[] = "hvVw:c:" DB_CONNECTION_SHORTOPTS;
+static const struct option longopts[] = {
+	DB_CONNECTION_LONGOPTS,
+	{"warning", required_argument, nullptr, 'w'},
+	{"critical", required_argument, nullptr, 'c'},
+	{"flow-control-warning", required_argument, nullptr, OPT_FLOW_CONTROL_WARNING},
+	{"flow-control-critical", required_argument, nullptr, OPT_FLOW_CONTROL_CRITICAL},
+	DB_STANDARD_LONGOPTS,
+	DB_TLS_LONGOPTS,
+	DB_TIMEOUT_LONGOPTS,
+	{nullptr, 0, nullptr, 0},
+};
+
+static void apply_option(int c, char *arg) {
+	switch (c) {
+	case 'w':
+		settings.size.warning = arg;
+		break;
+	case 'c':
+		settings.size.critical = arg;
+		break;
+	case OPT_FLOW_CONTROL_WARNING:
+		settings.flow_control.warning = arg;
+		break;
+	case OPT_FLOW_CONTROL_CRITICAL:
+		settings.flow_control.critical = arg;
+		break;
+	case 'v':
+		settings.verbose = true;
+		break;
+	}
+}
+
+static int process_arguments(int argc, char **argv) {
+	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
+		return ERROR;
+	if (optind < argc)
+		usage2(_("Unexpected argument"), argv[optind]);
+	range_pair_build(&settings.size);
+	range_pair_build(&settings.flow_control);
+	db_settings_complete(&conn);
+	return OK;
+}
+
+void print_usage(void) {
+	printf("%s\n", _("Usage:"));
+	printf(" %s [-H host] [-P port] [-s socket] [-u user] [-p password]\n", progname);
+	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
+	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
+	printf("       [-w RANGE] [-c RANGE] [--flow-control-warning=RANGE]\n");
+	printf("       [--flow-control-critical=RANGE] [-v]\n");
+}
+
+static void print_help(void) {
+	db_help_banner(progname);
+	printf("%s\n", _("This program checks a node of a Galera cluster: it must be ready, connected,"));
+	printf("%s\n", _("in the Primary component and Synced (Donor/Desynced is WARNING)."));
+	printf("\n\n");
+	print_usage();
+	db_help_standard_options();
+	db_help_host_port();
+	printf(" %s\n    %s\n", "-s, --socket=STRING",
+	       _("Use the specified socket (has no effect if -H is used)"));
+	db_help_option_files();
+	printf(" %s\n    %s\n", "-u, --username=STRING", _("Connect using the indicated username"));
+	db_help_password(_("Use the indicated password to authenticate the connection"));
+	printf(" %s\n    %s\n", "-w, --warning=RANGE",
+	       _("Cluster size that gives WARNING when outside the range, e.g. 3:"));
+	printf(" %s\n    %s\n", "-c, --critical=RANGE",
+	       _("Cluster size that gives CRITICAL when outside the range, e.g. 2:"));
+	printf(" %s\n    %s\n", "--flow-control-warning=RANGE",
+	       _("Paused fraction of flow control (0 to 1) that gives WARNING"));
+	printf(" %s\n    %s\n", "--flow-control-critical=RANGE",
+	       _("Paused fraction of flow control (0 to 1) that gives CRITICAL"));
+	printf(" %s\n    %s\n", "-v, --verbose",
+	       _("Show the paused fraction of flow control and the average receive queue"));
+	db_help_tls();
+	db_help_timeout();
+	printf("\n");
+	printf(" %s\n", _("A server that is no cluster node (wsrep_on OFF) gives UNKNOWN."));
+	printf(" %s\n", _("Needs no privilege beyond a login."));
+	printf("\n");
+	db_help_footer();
+}
