@@ -5,6 +5,8 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS check_dbhealth check_dbquery check_dbstatus check_sysinfo
         RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins")
+install(TARGETS check_dbreplica check_dbcluster
+        RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/kivrel-plugins")
 
 # ---- Libraries and headers -------------------------------------------------
 # Installed beside other libraries, the common routines need a name of their

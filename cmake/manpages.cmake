@@ -44,6 +44,8 @@ endfunction()
 kivrel_manpage(check_dbhealth "check a MySQL or MariaDB server and its replication")
 kivrel_manpage(check_dbquery "check the result of an SQL query against ranges")
 kivrel_manpage(check_dbstatus "check a MySQL or MariaDB server's rates, ratios and headroom")
+kivrel_manpage(check_dbreplica "check every replication channel of a MySQL or MariaDB replica")
+kivrel_manpage(check_dbcluster "check a node of a Galera cluster")
 # check_sysinfo knows -h but no --help, and no version option at all.
 kivrel_manpage(check_sysinfo "print one item of system information" --help-option=-h)
 

@@ -40,8 +40,10 @@ set(CPACK_PACKAGE_DESCRIPTION
   "and critical ranges, check_dbstatus reports rates, ratios and headroom\n"
   "of a server (connections, cache hits, slow queries, long queries and\n"
   "transactions, lock waits) against ranges, and check_sysinfo prints one\n"
-  "item of system information. Each reports through one status line and\n"
-  "its exit code.\n"
+  "item of system information. check_dbreplica checks every replication\n"
+  "channel of a replica, by its threads, lag or heartbeat, and\n"
+  "check_dbcluster a node of a Galera cluster. Each reports through one\n"
+  "status line and its exit code.\n"
   "\n"
   "The package also holds checkkit, the static support library that the\n"
   "checks are built on, for building further plugins.")

@@ -97,7 +97,7 @@ if [[ "$packaged" != "$installed" ]]; then
   diff <(echo "$packaged") <(echo "$installed") >&2 || true
 fi
 
-programs=(check_dbhealth check_dbquery check_dbstatus check_sysinfo)
+programs=(check_dbhealth check_dbquery check_dbstatus check_sysinfo check_dbreplica check_dbcluster)
 expect=(
   /usr/share/locale/de/LC_MESSAGES/kivrel-plugins.mo
   /usr/share/doc/kivrel-plugins/copyright
@@ -142,7 +142,7 @@ done
 bin=$root/usr/libexec/kivrel-plugins
 [[ "$("$bin/check_sysinfo" -t sys -c os)" == "$(uname -s)" ]] ||
   fail "packaged check_sysinfo -t sys -c os does not print $(uname -s)"
-for p in check_dbhealth check_dbquery check_dbstatus; do
+for p in check_dbhealth check_dbquery check_dbstatus check_dbreplica check_dbcluster; do
   [[ "$("$bin/$p" --version)" == *"$version"* ]] || fail "packaged $p --version does not name $version"
 done
 
