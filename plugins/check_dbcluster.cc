@@ -12,6 +12,7 @@
 #include "db_connect.h"
 #include "db_help.h"
 #include "db_rows.h"
+#include "db_state_check.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 
@@ -40,8 +41,7 @@ int main(int argc, char **argv) {
 		usage4(_("Could not parse arguments"));
 
 	MYSQL mysql;
-	if (!db_connect(&mysql, &conn))
-		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n", db_connect_error(&mysql));
+	db_state_connect(&mysql, &conn);
 	const char *failure = _("wsrep query failed");
 	std::string wsrep_on =
 		db_query_pairs(&mysql, "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'", failure)["wsrep_on"];
@@ -100,19 +100,15 @@ static void apply_option(int c, char *arg) {
 static int process_arguments(int argc, char **argv) {
 	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
 		return ERROR;
-	if (optind < argc)
-		usage2(_("Unexpected argument"), argv[optind]);
 	range_pair_build(&settings.size);
 	range_pair_build(&settings.flow_control);
-	db_settings_complete(&conn);
+	db_state_no_positional(argc, argv, &conn);
 	return OK;
 }
 
 void print_usage(void) {
 	printf("%s\n", _("Usage:"));
-	printf(" %s [-H host] [-P port] [-s socket] [-u user] [-p password]\n", progname);
-	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
-	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
+	db_state_usage_connection();
 	printf("       [-w RANGE] [-c RANGE] [--flow-control-warning=RANGE]\n");
 	printf("       [--flow-control-critical=RANGE] [-v]\n");
 }
@@ -124,12 +120,7 @@ static void print_help(void) {
 	printf("\n\n");
 	print_usage();
 	db_help_standard_options();
-	db_help_host_port();
-	printf(" %s\n    %s\n", "-s, --socket=STRING",
-	       _("Use the specified socket (has no effect if -H is used)"));
-	db_help_option_files();
-	printf(" %s\n    %s\n", "-u, --username=STRING", _("Connect using the indicated username"));
-	db_help_password(_("Use the indicated password to authenticate the connection"));
+	db_state_help_connection();
 	printf(" %s\n    %s\n", "-w, --warning=RANGE",
 	       _("Cluster size that gives WARNING when outside the range, e.g. 3:"));
 	printf(" %s\n    %s\n", "-c, --critical=RANGE",

@@ -15,6 +15,7 @@
 #include "db_connect.h"
 #include "db_help.h"
 #include "db_rows.h"
+#include "db_state_check.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "replica_channels.h"
@@ -85,8 +86,7 @@ int main(int argc, char **argv) {
 		usage4(_("Could not parse arguments"));
 
 	MYSQL mysql;
-	if (!db_connect(&mysql, &conn))
-		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n", db_connect_error(&mysql));
+	db_state_connect(&mysql, &conn);
 	const char *statement = replica_status_statement(mysql_get_server_info(&mysql),
 	                                                 mysql_get_server_version(&mysql));
 	db_rows status = db_query_rows(&mysql, statement, _("replica status query failed"));
@@ -194,20 +194,16 @@ static void apply_option(int c, char *arg) {
 static int process_arguments(int argc, char **argv) {
 	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
 		return ERROR;
-	if (optind < argc)
-		usage2(_("Unexpected argument"), argv[optind]);
 	if ((heartbeat_utc || settings.heartbeat_server_id) && !heartbeat_table)
 		usage(_("--heartbeat-server-id and --heartbeat-utc need --heartbeat"));
 	range_pair_build(&settings.lag);
-	db_settings_complete(&conn);
+	db_state_no_positional(argc, argv, &conn);
 	return OK;
 }
 
 void print_usage(void) {
 	printf("%s\n", _("Usage:"));
-	printf(" %s [-H host] [-P port] [-s socket] [-u user] [-p password]\n", progname);
-	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
-	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
+	db_state_usage_connection();
 	printf("       [--channel=NAME]... [-w RANGE] [-c RANGE]\n");
 	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=ID] [--heartbeat-utc]]\n");
 	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
@@ -220,12 +216,7 @@ static void print_help(void) {
 	printf("\n\n");
 	print_usage();
 	db_help_standard_options();
-	db_help_host_port();
-	printf(" %s\n    %s\n", "-s, --socket=STRING",
-	       _("Use the specified socket (has no effect if -H is used)"));
-	db_help_option_files();
-	printf(" %s\n    %s\n", "-u, --username=STRING", _("Connect using the indicated username"));
-	db_help_password(_("Use the indicated password to authenticate the connection"));
+	db_state_help_connection();
 	printf(" %s\n    %s\n    %s\n", "--channel=NAME",
 	       _("Check only this channel (repeatable); an empty NAME is the default channel."),
 	       _("A channel that does not exist is CRITICAL."));

@@ -171,7 +171,7 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	}
 	v.text += problems;
 
-	const std::string suffix = row.name.empty() ? "" : "_" + row.name;
+	const std::string suffix = row.name.empty() ? "" : "_" + status_shown(row.name);
 	const range_pair none;
 	if (lag)
 		v.perf.push_back(range_pair_item(("lag" + suffix).c_str(), std::round(*lag * 1000) / 1000, "s",
