@@ -70,11 +70,6 @@ for command in replica heartbeat cluster replica_floor heartbeat_floor cluster_f
   unset -n words
 done
 
-# instructions COMMAND...: the instructions callgrind counts for one run.
-instructions() {
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    awk '/Collected/ { print $4 }'
-}
 compare() {  # compare NAME COUNT BASELINE COUNT: one line with the ratio
   python3 -c 'import sys; a, b = int(sys.argv[2]), int(sys.argv[4])
 print(f"{sys.argv[1]:<28} {a:>11,}   {sys.argv[3]:<28} {b:>11,}   ratio {a / b:.3f}")' "$@"

@@ -16,10 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char cluster_status[] =
-	"SHOW GLOBAL STATUS WHERE Variable_name IN ('wsrep_ready', 'wsrep_connected', "
-	"'wsrep_cluster_status', 'wsrep_local_state_comment', 'wsrep_cluster_size', "
-	"'wsrep_flow_control_paused', 'wsrep_local_recv_queue_avg')";
+#include "state_queries.h"
 
 /* Run sql and read its rows; the first field of the last row goes to *last. */
 static long run(MYSQL *mysql, const char *sql, char *last, size_t size) {
@@ -58,17 +55,17 @@ int main(int argc, char **argv) {
 	char last[256] = "";
 	long rows;
 	if (strcmp(argv[1], "cluster") == 0) {
-		rows = run(&mysql, "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'", last, sizeof last);
+		rows = run(&mysql, CLUSTER_WSREP_ON, last, sizeof last);
 		if (rows >= 0 && strcmp(last, "ON") == 0)
-			rows = run(&mysql, cluster_status, last, sizeof last);
+			rows = run(&mysql, CLUSTER_STATUS, last, sizeof last);
 	} else {
-		rows = run(&mysql, "SHOW ALL REPLICAS STATUS", NULL, 0);
+		rows = run(&mysql, REPLICA_STATUS_MARIADB, NULL, 0);
 		if (rows >= 0 && heartbeat) {
 			char sql[512];
 			const char *dot = strchr(argv[6], '.');
 			snprintf(sql, sizeof sql,
-			         "SELECT server_id, TIMESTAMPDIFF(MICROSECOND, ts, UTC_TIMESTAMP(6)) "
-			         "FROM `%.*s`.`%s`", (int)(dot - argv[6]), argv[6], dot + 1);
+			         HEARTBEAT_SELECT HEARTBEAT_CLOCK_UTC HEARTBEAT_FROM "`%.*s`.`%s`",
+			         (int)(dot - argv[6]), argv[6], dot + 1);
 			run(&mysql, sql, last, sizeof last);
 		}
 	}

@@ -15,6 +15,7 @@
 #include "db_state_check.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
+#include "state_queries.h"
 
 const char *progname = "check_dbcluster";
 
@@ -22,17 +23,12 @@ const char *progname = "check_dbcluster";
 // option file and group, TLS and the run's timeout.
 static db_settings conn = db_settings_default();
 static cluster_settings settings;
+// The range texts, until the thresholds are built.
+static char *size_warning = nullptr, *size_critical = nullptr;
+static char *flow_warning = nullptr, *flow_critical = nullptr;
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
-
-// "SHOW GLOBAL STATUS WHERE Variable_name IN (...)": only the rows judged.
-static std::string status_statement() {
-	std::string sql = "SHOW GLOBAL STATUS WHERE Variable_name IN (";
-	for (const char *name : cluster_status_names)
-		sql += std::string(name == cluster_status_names[0] ? "'" : ", '") + name + "'";
-	return sql + ")";
-}
 
 int main(int argc, char **argv) {
 	argv = db_plugin_start(&argc, argv, progname);
@@ -43,12 +39,11 @@ int main(int argc, char **argv) {
 	MYSQL mysql;
 	db_state_connect(&mysql, &conn);
 	const char *failure = _("wsrep query failed");
-	std::string wsrep_on =
-		db_query_pairs(&mysql, "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'", failure)["wsrep_on"];
+	std::string wsrep_on = db_query_pairs(&mysql, CLUSTER_WSREP_ON, failure)["wsrep_on"];
 	std::map<std::string, std::string> status;
 	// A server without the provider has nothing more to tell.
 	if (wsrep_on == "ON")
-		status = db_query_pairs(&mysql, status_statement().c_str(), failure);
+		status = db_query_pairs(&mysql, CLUSTER_STATUS, failure);
 	mysql_close(&mysql);
 
 	cluster_verdict v = judge_cluster(wsrep_on, status, settings);
@@ -80,16 +75,16 @@ static const struct option longopts[] = {
 static void apply_option(int c, char *arg) {
 	switch (c) {
 	case 'w':
-		settings.size.warning = arg;
+		size_warning = arg;
 		break;
 	case 'c':
-		settings.size.critical = arg;
+		size_critical = arg;
 		break;
 	case OPT_FLOW_CONTROL_WARNING:
-		settings.flow_control.warning = arg;
+		flow_warning = arg;
 		break;
 	case OPT_FLOW_CONTROL_CRITICAL:
-		settings.flow_control.critical = arg;
+		flow_critical = arg;
 		break;
 	case 'v':
 		settings.verbose = true;
@@ -100,8 +95,8 @@ static void apply_option(int c, char *arg) {
 static int process_arguments(int argc, char **argv) {
 	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
 		return ERROR;
-	range_pair_build(&settings.size);
-	range_pair_build(&settings.flow_control);
+	set_thresholds(&settings.size, size_warning, size_critical);
+	set_thresholds(&settings.flow_control, flow_warning, flow_critical);
 	db_state_no_positional(argc, argv, &conn);
 	return OK;
 }
@@ -120,17 +115,18 @@ static void print_help(void) {
 	printf("\n\n");
 	print_usage();
 	db_help_standard_options();
-	db_state_help_connection();
-	printf(" %s\n    %s\n", "-w, --warning=RANGE",
-	       _("Cluster size that gives WARNING when outside the range, e.g. 3:"));
-	printf(" %s\n    %s\n", "-c, --critical=RANGE",
-	       _("Cluster size that gives CRITICAL when outside the range, e.g. 2:"));
-	printf(" %s\n    %s\n", "--flow-control-warning=RANGE",
-	       _("Paused fraction of flow control (0 to 1) that gives WARNING"));
-	printf(" %s\n    %s\n", "--flow-control-critical=RANGE",
-	       _("Paused fraction of flow control (0 to 1) that gives CRITICAL"));
-	printf(" %s\n    %s\n", "-v, --verbose",
-	       _("Show the paused fraction of flow control and the average receive queue"));
+	db_help_host_port();
+	db_help_login();
+	db_help_entry("-w, --warning=RANGE",
+	              _("Cluster size that gives WARNING when outside the range, e.g. 3:"));
+	db_help_entry("-c, --critical=RANGE",
+	              _("Cluster size that gives CRITICAL when outside the range, e.g. 2:"));
+	db_help_entry("--flow-control-warning=RANGE",
+	              _("Paused fraction of flow control (0 to 1) that gives WARNING"));
+	db_help_entry("--flow-control-critical=RANGE",
+	              _("Paused fraction of flow control (0 to 1) that gives CRITICAL"));
+	db_help_entry("-v, --verbose",
+	              _("Show the paused fraction of flow control and the average receive queue"));
 	db_help_tls();
 	db_help_timeout();
 	printf("\n");

@@ -19,6 +19,7 @@
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "replica_channels.h"
+#include "state_queries.h"
 #include "status_text.h"
 
 const char *progname = "check_dbreplica";
@@ -27,6 +28,8 @@ const char *progname = "check_dbreplica";
 // option file and group, TLS and the run's timeout.
 static db_settings conn = db_settings_default();
 static channel_settings settings;
+static char *lag_warning = nullptr;   // the range texts, until the thresholds
+static char *lag_critical = nullptr;  // are built
 static std::vector<std::string> wanted_channels;  // --channel; empty: all
 static char *heartbeat_table = nullptr;            // --heartbeat DB.TABLE
 static bool heartbeat_utc = false;
@@ -47,8 +50,8 @@ static std::string identifier(const std::string &name) {
 static std::map<unsigned long, double> read_heartbeat_table(MYSQL *mysql) {
 	std::string table = heartbeat_table;
 	size_t dot = table.find('.');
-	std::string sql = std::string("SELECT server_id, TIMESTAMPDIFF(MICROSECOND, ts, ") +
-	                  (heartbeat_utc ? "UTC_TIMESTAMP(6)" : "NOW(6)") + ") FROM " +
+	std::string sql = std::string(HEARTBEAT_SELECT) +
+	                  (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) + HEARTBEAT_FROM +
 	                  identifier(table.substr(0, dot)) + "." + identifier(table.substr(dot + 1));
 	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed")));
 }
@@ -156,10 +159,10 @@ static char *heartbeat_option(char *text) {
 static void apply_option(int c, char *arg) {
 	switch (c) {
 	case 'w':
-		settings.lag.warning = arg;
+		lag_warning = arg;
 		break;
 	case 'c':
-		settings.lag.critical = arg;
+		lag_critical = arg;
 		break;
 	case 'v':
 		settings.verbose = true;
@@ -196,7 +199,7 @@ static int process_arguments(int argc, char **argv) {
 		return ERROR;
 	if ((heartbeat_utc || settings.heartbeat_server_id) && !heartbeat_table)
 		usage(_("--heartbeat-server-id and --heartbeat-utc need --heartbeat"));
-	range_pair_build(&settings.lag);
+	set_thresholds(&settings.lag, lag_warning, lag_critical);
 	db_state_no_positional(argc, argv, &conn);
 	return OK;
 }
@@ -216,24 +219,25 @@ static void print_help(void) {
 	printf("\n\n");
 	print_usage();
 	db_help_standard_options();
-	db_state_help_connection();
-	printf(" %s\n    %s\n    %s\n", "--channel=NAME",
-	       _("Check only this channel (repeatable); an empty NAME is the default channel."),
-	       _("A channel that does not exist is CRITICAL."));
-	printf(" %s\n    %s\n", "-w, --warning=RANGE", _("Lag in seconds that gives WARNING"));
-	printf(" %s\n    %s\n", "-c, --critical=RANGE", _("Lag in seconds that gives CRITICAL"));
-	printf(" %s\n    %s\n    %s\n", "--heartbeat=DB.TABLE",
-	       _("Measure the lag from this heartbeat table (columns ts and server_id)"),
-	       _("instead of Seconds_Behind_Master; no row for the source is CRITICAL."));
-	printf(" %s\n    %s\n", "--heartbeat-server-id=ID",
-	       _("The heartbeat row to read (default: each channel's source server id)"));
-	printf(" %s\n    %s\n", "--heartbeat-utc", _("The heartbeat times are in UTC"));
-	printf(" %s\n    %s\n", "--subtract-delay",
-	       _("Classify the lag less the channel's configured delay (SQL_Delay)"));
-	printf(" %s\n    %s\n", "--not-replica=STATE",
-	       _("State when the server has no channel at all (default: warning)"));
-	printf(" %s\n    %s\n", "-v, --verbose",
-	       _("Show each channel's source and, where in use, its GTID position"));
+	db_help_host_port();
+	db_help_login();
+	db_help_entry("--channel=NAME",
+	              _("Check only this channel (repeatable); an empty NAME is the default channel."));
+	printf("    %s\n", _("A channel that does not exist is CRITICAL."));
+	db_help_entry("-w, --warning=RANGE", _("Lag in seconds that gives WARNING"));
+	db_help_entry("-c, --critical=RANGE", _("Lag in seconds that gives CRITICAL"));
+	db_help_entry("--heartbeat=DB.TABLE",
+	              _("Measure the lag from this heartbeat table (columns ts and server_id)"));
+	printf("    %s\n", _("instead of Seconds_Behind_Master; no row for the source is CRITICAL."));
+	db_help_entry("--heartbeat-server-id=ID",
+	              _("The heartbeat row to read (default: each channel's source server id)"));
+	db_help_entry("--heartbeat-utc", _("The heartbeat times are in UTC"));
+	db_help_entry("--subtract-delay",
+	              _("Classify the lag less the channel's configured delay (SQL_Delay)"));
+	db_help_entry("--not-replica=STATE",
+	              _("State when the server has no channel at all (default: warning)"));
+	db_help_entry("-v, --verbose",
+	              _("Show each channel's source and, where in use, its GTID position"));
 	db_help_tls();
 	db_help_timeout();
 	printf("\n");

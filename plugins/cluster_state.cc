@@ -59,21 +59,23 @@ cluster_verdict judge_cluster(const std::string &wsrep_on,
 	if (component != "Primary" || (local_state != "Synced" && local_state != "Donor/Desynced"))
 		v.state = STATE_CRITICAL;
 	if (v.state == STATE_OK) {
-		v.state = std::max(range_pair_state(settings.size, size),
-		                   range_pair_state(settings.flow_control, paused));
+		v.state = std::max(get_status(size, settings.size), get_status(paused, settings.flow_control));
 		if (local_state == "Donor/Desynced")
 			v.state = std::max(v.state, static_cast<int>(STATE_WARNING));
 	}
 
 	v.text = problems + status_shown(local_state) + ", " + status_shown(component) +
 	         ", " + status_printf(_("size %.0f"), size);
-	if (settings.verbose || range_pair_state(settings.flow_control, paused) != STATE_OK)
+	if (settings.verbose || get_status(paused, settings.flow_control) != STATE_OK)
 		v.text += ", " + status_printf(_("flow control paused %g"), paused);
 	if (settings.verbose)
 		v.text += ", " + status_printf(_("receive queue %g"), numbers["wsrep_local_recv_queue_avg"]);
-	v.perf = range_pair_item("size", size, "", settings.size, "0", nullptr) + " " +
-	         range_pair_item("flow_control_paused", paused, "", settings.flow_control, "0", "1") +
-	         " " + range_pair_item("recv_queue_avg", numbers["wsrep_local_recv_queue_avg"], "",
-	                               range_pair(), "0", nullptr);
+	const thresholds &fc = *settings.flow_control;
+	v.perf = status_taken(rperfdata("size", size, "", settings.size->warning,
+	                                settings.size->critical, TRUE, 0.0, FALSE, 0.0)) + " " +
+	         status_taken(rperfdata("flow_control_paused", paused, "", fc.warning, fc.critical, TRUE,
+	                                0.0, TRUE, 1.0)) + " " +
+	         status_taken(rperfdata("recv_queue_avg", numbers["wsrep_local_recv_queue_avg"], "",
+	                                nullptr, nullptr, TRUE, 0.0, FALSE, 0.0));
 	return v;
 }

@@ -6,15 +6,15 @@
 #include <map>
 #include <string>
 
-#include "range_pair.h"
+#include "kitcore.h"
 
 /// The status variables the verdict reads, for a statement that asks for
 /// them alone.
 extern const char *const cluster_status_names[7];
 
 struct cluster_settings {
-	range_pair size;          // -w and -c, on wsrep_cluster_size
-	range_pair flow_control;  // on wsrep_flow_control_paused, 0 to 1
+	thresholds *size = nullptr;          // -w and -c, on wsrep_cluster_size; required
+	thresholds *flow_control = nullptr;  // on wsrep_flow_control_paused, 0 to 1; required
 	bool verbose = false;     // show flow control and the receive queue
 };
 

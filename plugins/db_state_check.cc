@@ -6,22 +6,13 @@
 #include <cstdio>
 
 #include "common.h"
-#include "db_help.h"
 #include "plugin_routines.h"
 
 void db_state_usage_connection(void) {
-	printf(" %s [-H host] [-P port] [-s socket] [-u user] [-p password]\n", progname);
+	printf(" %s [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n",
+	       progname);
 	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
 	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
-}
-
-void db_state_help_connection(void) {
-	db_help_host_port();
-	printf(" %s\n    %s\n", "-s, --socket=STRING",
-	       _("Use the specified socket (has no effect if -H is used)"));
-	db_help_option_files();
-	printf(" %s\n    %s\n", "-u, --username=STRING", _("Connect using the indicated username"));
-	db_help_password(_("Use the indicated password to authenticate the connection"));
 }
 
 void db_state_connect(MYSQL *mysql, const db_settings *settings) {

@@ -1,6 +1,5 @@
 // db_state_check: what check_dbreplica and check_dbcluster share beyond the
-// connection code: the connection part of their synopsis and help screen,
-// a connect that ends the run when it fails, and the end of their option
+// connection code: the connection part of their synopsis, a connect that ends the run when it fails, and the end of their option
 // parsing (they take no positional arguments).
 #ifndef KIVREL_DB_STATE_CHECK_H
 #define KIVREL_DB_STATE_CHECK_H
@@ -11,10 +10,6 @@
 
 /// Print the connection options' lines of the usage synopsis.
 void db_state_usage_connection(void);
-
-/// Print the help entries of the host, port, socket, option files, user and
-/// password options.
-void db_state_help_connection(void);
 
 /// Connect \a mysql as \a settings say; a failed connect ends the run with
 /// the state and message of db_connect_failure_state and db_connect_error.

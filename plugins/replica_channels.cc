@@ -9,6 +9,7 @@
 
 #include "common.h"
 #include "plugin_routines.h"
+#include "state_queries.h"
 #include "status_text.h"
 
 namespace {
@@ -55,8 +56,8 @@ std::string last_error(const char *fmt, const db_field &errno_field, const db_fi
 
 const char *replica_status_statement(const char *server_info, unsigned long version) {
 	if (server_info && strstr(server_info, "MariaDB"))
-		return version >= 100501 ? "SHOW ALL REPLICAS STATUS" : "SHOW ALL SLAVES STATUS";
-	return version >= 80022 ? "SHOW REPLICA STATUS" : "SHOW SLAVE STATUS";
+		return version >= 100501 ? REPLICA_STATUS_MARIADB : REPLICA_STATUS_MARIADB_OLD;
+	return version >= 80022 ? REPLICA_STATUS_MYSQL : REPLICA_STATUS_MYSQL_OLD;
 }
 
 bool read_channels(const db_rows &status, std::vector<channel_row> *channels) {
@@ -156,7 +157,7 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 
 	std::optional<double> measured = settings.heartbeat ? heartbeat : lag;
 	if (v.state == STATE_OK && measured)
-		v.state = range_pair_state(settings.lag, *measured);
+		v.state = get_status(*measured, settings.lag);
 
 	const std::string name = shown(row.name);
 	v.text = status_printf(_("'%s' IO %s, SQL %s, lag %s"), name.c_str(), shown(row.io_running).c_str(),
@@ -172,14 +173,17 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	v.text += problems;
 
 	const std::string suffix = row.name.empty() ? "" : "_" + status_shown(row.name);
-	const range_pair none;
+	// The ranges go with the lag they judge.
+	auto item = [&settings](const std::string &label, double seconds, bool judged) {
+		return status_taken(rperfdata(label.c_str(), std::round(seconds * 1000) / 1000, "s",
+		                              judged ? settings.lag->warning : nullptr,
+		                              judged ? settings.lag->critical : nullptr, TRUE, 0.0, FALSE,
+		                              0.0));
+	};
 	if (lag)
-		v.perf.push_back(range_pair_item(("lag" + suffix).c_str(), std::round(*lag * 1000) / 1000, "s",
-		                                 settings.heartbeat ? none : settings.lag, "0", nullptr));
+		v.perf.push_back(item("lag" + suffix, *lag, !settings.heartbeat));
 	if (heartbeat)
-		v.perf.push_back(range_pair_item(("heartbeat_lag" + suffix).c_str(),
-		                                 std::round(*heartbeat * 1000) / 1000, "s", settings.lag,
-		                                 "0", nullptr));
+		v.perf.push_back(item("heartbeat_lag" + suffix, *heartbeat, true));
 	return v;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "db_rows.h"
-#include "range_pair.h"
+#include "kitcore.h"
 
 /// The statement that lists every channel of a server whose version text is
 /// \a server_info and version number \a version (10.11.19 is 101119).
@@ -35,7 +35,7 @@ std::map<unsigned long, double> read_heartbeats(const db_rows &rows);
 
 /// How the channels are judged.
 struct channel_settings {
-	range_pair lag;               // -w and -c, on the lag in seconds
+	thresholds *lag = nullptr;    // -w and -c, on the lag in seconds; required
 	bool subtract_delay = false;  // classify the lag less SQL_Delay
 	bool heartbeat = false;       // the heartbeat lag replaces the lag
 	std::optional<unsigned long> heartbeat_server_id;  // else the channel's source

@@ -21,6 +21,12 @@ std::string status_printf(const char *fmt, ...) {
 	return out;
 }
 
+std::string status_taken(char *item) {
+	std::string out = item;
+	free(item);
+	return out;
+}
+
 std::string status_shown(const std::string &text) {
 	std::string out = text;
 	for (char &c : out) {

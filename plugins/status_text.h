@@ -9,6 +9,10 @@
 /// with STATE_UNKNOWN when memory runs out.
 std::string status_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+/// The text \a item (a performance-data item of rperfdata, say) as a string;
+/// \a item is released.
+std::string status_taken(char *item);
+
 /// \a text with control characters (line breaks) as blanks and "|", which
 /// would start the performance data, as "/".
 std::string status_shown(const std::string &text);

@@ -9,6 +9,7 @@
 
 #include "cluster_state.h"
 #include "common.h"
+#include "state_queries.h"
 
 namespace {
 
@@ -86,16 +87,17 @@ TEST(ReplicaChannels, JudgesChannels) {
   const std::map<unsigned long, double> heartbeats = {{1, 0.5}, {3, 2.5}};
   for (const auto& c : cases) {
     channel_settings settings;
+    char *warning = nullptr, *critical = nullptr;
     for (const char* text : c.options) {
       const std::string option = text;
-      if (option.rfind("w=", 0) == 0) settings.lag.warning = text + 2;
-      if (option.rfind("c=", 0) == 0) settings.lag.critical = text + 2;
+      if (option.rfind("w=", 0) == 0) warning = const_cast<char*>(text + 2);
+      if (option.rfind("c=", 0) == 0) critical = const_cast<char*>(text + 2);
       settings.subtract_delay |= option == "delay";
       settings.heartbeat |= option == "heartbeat";
       settings.verbose |= option == "verbose";
       if (option == "id=3") settings.heartbeat_server_id = 3;
     }
-    range_pair_build(&settings.lag);
+    set_thresholds(&settings.lag, warning, critical);
     // The same row in MySQL's spelling gives the same verdict (its GTID
     // column says 1 where MariaDB's says how).
     std::vector<const char*> mysql_values = c.values;
@@ -193,11 +195,12 @@ TEST(ClusterState, JudgesNodes) {
        "wsrep_local_recv_queue_avg is not a number: x/y", ""},
   };
   cluster_settings settings;
-  settings.size.warning = " 3:";  // the blank stays out of the performance data
-  settings.size.critical = "2:";
-  settings.flow_control.critical = "0.5";
-  range_pair_build(&settings.size);
-  range_pair_build(&settings.flow_control);
+  char size_warning[] = " 3:", size_critical[] = "2:", flow_critical[] = "0.5";
+  set_thresholds(&settings.size, size_warning, size_critical);
+  set_thresholds(&settings.flow_control, nullptr, flow_critical);
+  // The statement asks for every variable judged.
+  for (const char* name : cluster_status_names)
+    EXPECT_NE(std::string(CLUSTER_STATUS).find(std::string("'") + name + "'"), std::string::npos);
   for (const auto& c : cases) {
     cluster_verdict v = judge_cluster(c.wsrep_on, c.status, settings);
     EXPECT_EQ(v.state, c.state) << c.what;
