@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # A short tour: build and install the programs into build-demo/prefix, start
-# a private MariaDB primary and its replica, and run check_dbquery,
-# check_dbhealth, check_dbstatus and check_sysinfo the way a monitoring system would,
+# private MariaDB primaries, their replica and a Galera cluster, and run
+# check_dbquery, check_dbhealth, check_dbstatus, check_dbreplica,
+# check_dbcluster and check_sysinfo the way a monitoring system would,
 # showing each command, its status line and its exit code. The servers are
 # stopped again however the script ends.
 set -euo pipefail
@@ -135,6 +136,51 @@ show 2 "$state" "$DBS" "${health[@]}" -P "$DB_PORT" -e '@max_connections/2' --la
 show 0 "$DBS" --mode=list
 section "check_dbstatus: a syntax error, in German"
 show 3 LC_ALL=de_DE.UTF-8 "$DBS" "${health[@]}" -P "$DB_PORT" -e '100*(Threads_running'
+
+DBR="$BIN/check_dbreplica"
+section "check_dbreplica: the replica's two channels, the default one and 'east'"
+show 0 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT" -w 60 -c 300
+show 0 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT" --channel=east -v
+
+section "check_dbreplica: a channel that does not exist, and the primary, which is no replica"
+show 2 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT" --channel=west --channel=east
+show 1 "$DBR" "${health[@]}" -P "$DB_PORT"
+show 0 "$DBR" "${health[@]}" -P "$DB_PORT" --not-replica=ok
+
+section "check_dbreplica: the lag from a heartbeat row written on the primary a moment ago"
+bash "$ROOT/scripts/test_server.sh" sql "$WORK/server" primary "
+CREATE TABLE $DB_NAME.heartbeat (ts VARCHAR(26) NOT NULL, server_id INT UNSIGNED NOT NULL PRIMARY KEY);
+INSERT INTO $DB_NAME.heartbeat VALUES (DATE_FORMAT(UTC_TIMESTAMP(6), '%Y-%m-%dT%H:%i:%s.%f'), 1);"
+bash "$ROOT/scripts/test_server.sh" sync "$WORK/server"
+show 0 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT" --channel= \
+  --heartbeat="$DB_NAME.heartbeat" --heartbeat-utc -w 60 -c 300
+show 2 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT" --heartbeat="$DB_NAME.heartbeat" --heartbeat-utc
+
+section "check_dbreplica: in German"
+show 0 LC_ALL=de_DE.UTF-8 "$DBR" "${health[@]}" -P "$DB_REPLICA_PORT"
+
+DBC="$BIN/check_dbcluster"
+section "check_dbcluster: the primary is no cluster node"
+show 3 "$DBC" "${health[@]}" -P "$DB_PORT"
+
+section "Starting a private Galera cluster of three nodes"
+CLUSTER="$WORK/cluster"
+# Stopped before the private server's folder, which holds it, goes.
+trap 'bash "$ROOT/scripts/test_server.sh" stop "$CLUSTER"; stop_private_server' EXIT
+bash "$ROOT/scripts/test_server.sh" cluster "$CLUSTER"
+NODE1_PORT=$(sed -n 's/^NODE1_PORT=//p' "$CLUSTER/server.env")
+NODE2_PORT=$(sed -n 's/^NODE2_PORT=//p' "$CLUSTER/server.env")
+
+section "check_dbcluster: a synced node of three, and a node desynced by hand"
+show 0 "$DBC" "${health[@]}" -P "$NODE1_PORT" -w 3: -c 2:
+bash "$ROOT/scripts/test_server.sh" sql "$CLUSTER" node2 "SET GLOBAL wsrep_desync = ON"
+show 1 "$DBC" "${health[@]}" -P "$NODE2_PORT" -w 3: -c 2:
+bash "$ROOT/scripts/test_server.sh" sql "$CLUSTER" node2 "SET GLOBAL wsrep_desync = OFF"
+
+section "check_dbcluster: one node stopped"
+bash "$ROOT/scripts/test_server.sh" stop "$CLUSTER" node3
+show 1 "$DBC" "${health[@]}" -P "$NODE1_PORT" -w 3: -c 2: -v
+bash "$ROOT/scripts/test_server.sh" stop "$CLUSTER"
 
 section "check_sysinfo"
 show 0 "$BIN/check_sysinfo" -t sys -c os

@@ -16,6 +16,9 @@ packages=(
   devscripts   # hardening-check, for the package test
   icinga2-bin   # the object-configured engine; the classic one is unpacked by the engine test
 )
+# The replica and cluster checks' test fixtures: a heartbeat writer, and
+# Galera with its rsync state transfer.
+packages+=(percona-toolkit galera-4 rsync)
 # Packages of other check-plugin collections, and the packages that pull
 # them in. None of them may be on a machine that builds or tests ours.
 readonly foreign_pattern='^(monitoring-plugins.*|nagios-plugins.*|nagios4-common|nagios4-core|nagios4)$'

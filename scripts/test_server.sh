@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Private MariaDB servers for the database tests and the demo: a primary and
-# a replica that copies it.
+# Private MariaDB servers for the database tests and the demo: a primary, a
+# second primary ("east") and a replica that copies both; and, apart from
+# them, a three-node Galera cluster.
 #
 #   test_server.sh start DIR   create fresh servers under DIR, each on a free
 #                              loopback port, load the test data into the
 #                              primary, wait until the replica has it too, and
 #                              write DIR/server.env
-#   test_server.sh stop DIR    stop the servers recorded in DIR (replica
-#                              first) and remove their data, sockets and TLS
-#                              files; harmless when nothing runs
-#   test_server.sh sql DIR primary|replica SQL
-#                              run SQL as the server's administrator and print
-#                              the result (batch output without column names)
+#   test_server.sh stop DIR [ROLE...]
+#                              stop the servers recorded in DIR (replica
+#                              first), or only those of the ROLEs named, and
+#                              remove their data, sockets and TLS files;
+#                              harmless when nothing runs
+#   test_server.sh sql DIR ROLE SQL
+#                              run SQL as the administrator of the server ROLE
+#                              (primary, replica, east, node1, node2, node3)
+#                              and print the result (batch output without
+#                              column names)
+#   test_server.sh cluster DIR start a Galera cluster of three nodes under DIR
+#                              (see "The cluster" below) and write
+#                              DIR/server.env
 #   test_server.sh restart DIR primary|replica
 #                              stop that server (by its pid) and start it
 #                              again on its data, port and socket, and update
@@ -35,10 +43,19 @@
 # the primary over TCP by GTID; once start returns, both replication threads
 # run and it has caught up, so it lags 0 seconds.
 #
+# The second primary, east (server id 3, GTID domain 1, binary log, no TLS),
+# holds the database kivrel_east with the table rows(id), empty. The replica
+# copies it through its named connection 'east', beside the default
+# connection to the primary (GTID domain 0); once start returns, that
+# connection runs and has caught up too. check_dbhealth -S, and any client
+# that asks for one replica status, sees the default connection only.
+#
 # DIR/server.env holds KEY=VALUE lines:
 #   HOST, PORT, SOCKET, PID       the primary (HOST is 127.0.0.1)
 #   REPLICA_PORT, REPLICA_SOCKET, REPLICA_PID
 #                                 the replica, on the same HOST
+#   EAST_PORT, EAST_SOCKET, EAST_PID
+#                                 the second primary, on the same HOST
 #   USER, PASSWORD                the test user
 #   EMPTY_USER                    a test user without a password
 #   SSL_USER, SSL_PASSWORD        a test user that must use TLS
@@ -60,6 +77,15 @@
 #   samples(id, num, word, maybe)  five rows, read-only for the test users
 #   empty_table(id)                no rows
 #   scratch(id, num)               one row; the test user may change it
+#
+# The cluster: three MariaDB nodes with the Galera provider (wsrep), each on
+# loopback ports of its own for clients, group communication, incremental
+# and full state transfer. node1 starts a new cluster; node2 and node3 join
+# it by a full state transfer with rsync. Once cluster returns, all three
+# are Synced in one Primary component of size 3. Its DIR/server.env holds
+# HOST, USER and PASSWORD (the test user, who may log in to every node and
+# needs no privilege to read the wsrep status), and NODEn_PORT,
+# NODEn_SOCKET and NODEn_PID for n = 1, 2, 3.
 set -euo pipefail
 
 readonly TEST_USER=kivrel
@@ -75,6 +101,8 @@ readonly TEST_DATABASE=kivrel_test
 readonly START_TIMEOUT=60
 readonly STOP_TIMEOUT=60
 readonly SYNC_TIMEOUT=30
+readonly EAST_DATABASE=kivrel_east
+readonly GALERA_PROVIDER=/usr/lib/galera/libgalera_smm.so
 
 die() {
   echo "test_server.sh: $*" >&2
@@ -83,8 +111,9 @@ die() {
 
 usage() {
   cat >&2 <<USAGE
-usage: $0 start|stop DIR
-       $0 sql DIR primary|replica SQL
+usage: $0 start|cluster DIR
+       $0 stop DIR [primary|replica|east|node1|node2|node3...]
+       $0 sql DIR primary|replica|east|node1|node2|node3 SQL
        $0 restart DIR primary|replica
        $0 sync DIR [SECONDS]
 USAGE
@@ -117,8 +146,9 @@ read_env_value() {  # read_env_value KEY: value of KEY in server.env, if any
   done <"$DIR/server.env"
 }
 
-# The files of one server: the primary's lie directly in DIR, the replica's
-# in DIR/replica. use_server ROLE points the variables below at one of them.
+# The files of one server: the primary's lie directly in DIR, every other's
+# in DIR/ROLE (DIR/replica, DIR/east, DIR/node1). use_server ROLE points the
+# variables below at one of them.
 use_server() {
   ROLE=$1
   case "$ROLE" in
@@ -127,10 +157,10 @@ use_server() {
       PID_KEY=PID
       SOCKET_KEY=SOCKET
       ;;
-    replica)
-      BASE=$DIR/replica
-      PID_KEY=REPLICA_PID
-      SOCKET_KEY=REPLICA_SOCKET
+    replica | east | node[123])
+      BASE=$DIR/$ROLE
+      PID_KEY=${ROLE^^}_PID
+      SOCKET_KEY=${ROLE^^}_SOCKET
       ;;
     *) usage ;;
   esac
@@ -238,11 +268,13 @@ stop_one() {  # stop the current server and remove its files but the logs
 }
 
 stop_all() {
-  # The replica first, so that it does not keep retrying a vanished primary.
-  use_server replica
-  stop_one
-  use_server primary
-  stop_one
+  # The replica first, so that it does not keep retrying a vanished primary;
+  # the cluster's nodes last to first, so that node1 leaves last.
+  local role
+  for role in replica east node3 node2 node1 primary; do
+    use_server "$role"
+    stop_one
+  done
   rm -rf -- "$DIR/tls"
   rm -f -- "$DIR/server.env" "$DIR/server.env.tmp"
 }
@@ -333,12 +365,22 @@ CNF
   TLS_CLIENT_KEY="$tls/client-key.pem"
 }
 
-# A fresh data directory for the current server.
+# A fresh data directory for the current server; with EMPTY_DATADIR set, an
+# empty one that a state transfer fills.
 install_db() {
   mkdir -p -- "$BASE" "$DATADIR" "$BASE/tmp"
+  if [[ -n "${EMPTY_DATADIR:-}" ]]; then
+    # The rsync daemon of the transfer drops root for nobody, so as root the
+    # directory is nobody's; the server, as root, may use it all the same.
+    ((EUID != 0)) || chown nobody -- "$DATADIR"
+    return 0
+  fi
   local -a install_args=(
     --no-defaults
     --datadir="$DATADIR"
+    # Its own: a bootstrap server removes the temporary tables it finds in
+    # its temporary folder, those of another install running beside it too.
+    --tmpdir="$BASE/tmp"
     --auth-root-authentication-method=socket
     --auth-root-socket-user="$ADMIN_USER"
     --skip-test-db
@@ -500,34 +542,59 @@ CHANGE MASTER TO
 START SLAVE;"
 }
 
-# caught_up SECONDS: 0 when the replica has applied all that the primary has
-# logged, within SECONDS.
+# The second primary's data. Its replication account is not logged: the
+# replica has that account already, from the primary.
+load_east_data() {
+  admin_sql "$EAST_SOCKET" "
+SET SESSION sql_log_bin = 0;
+CREATE USER '$REPL_USER'@'127.0.0.1' IDENTIFIED BY '$REPL_PASSWORD';
+GRANT REPLICATION SLAVE ON *.* TO '$REPL_USER'@'127.0.0.1';
+SET SESSION sql_log_bin = 1;
+CREATE DATABASE $EAST_DATABASE;
+CREATE TABLE $EAST_DATABASE.rows (id INT PRIMARY KEY);"
+}
+
+# The replica's named connection 'east' takes GTID domain 1 from the second
+# primary, beside the default connection's domain 0.
+start_east_replication() {
+  admin_sql "$REPLICA_SOCKET" "
+CHANGE MASTER 'east' TO
+  MASTER_HOST='127.0.0.1', MASTER_PORT=$EAST_PORT,
+  MASTER_USER='$REPL_USER', MASTER_PASSWORD='$REPL_PASSWORD',
+  MASTER_USE_GTID=slave_pos, MASTER_CONNECT_RETRY=1;
+START SLAVE 'east';"
+}
+
+# caught_up SECONDS [SOCKET]: 0 when the replica has applied all that the
+# primary (or the server of SOCKET) has logged, within SECONDS.
 caught_up() {
   local pos res
-  pos=$(admin_sql "$PRIMARY_SOCKET" 'SELECT @@GLOBAL.gtid_binlog_pos') || return 1
+  pos=$(admin_sql "${2:-$PRIMARY_SOCKET}" 'SELECT @@GLOBAL.gtid_binlog_pos') || return 1
   res=$(admin_sql "$REPLICA_SOCKET" "SELECT MASTER_GTID_WAIT('$pos', $1)") || return 1
   [[ "$res" == 0 ]]
 }
 
-slave_status() {  # slave_status FIELD: the replica's value of FIELD
+# slave_status CONNECTION FIELD: the replica's value of FIELD for the
+# connection named CONNECTION ('' for the default one).
+slave_status() {
   "$CLIENT" --no-defaults --socket="$REPLICA_SOCKET" --user="$ADMIN_USER" \
-    --connect-timeout=10 -e 'SHOW SLAVE STATUS\G' | sed -n "s/^ *$1: //p"
+    --connect-timeout=10 -e "SHOW SLAVE '$1' STATUS\G" | sed -n "s/^ *$2: //p"
 }
 
-# Once caught up, both threads run and the lag is 0; this waits briefly for
-# the replica's status to say so.
+# wait_replica_idle CONNECTION: once caught up, both threads run and the lag
+# is 0; this waits briefly for the connection's status to say so.
 wait_replica_idle() {
   local tenths=50 io sql lag
   while :; do
-    io=$(slave_status Slave_IO_Running)
-    sql=$(slave_status Slave_SQL_Running)
-    lag=$(slave_status Seconds_Behind_Master)
+    io=$(slave_status "$1" Slave_IO_Running)
+    sql=$(slave_status "$1" Slave_SQL_Running)
+    lag=$(slave_status "$1" Seconds_Behind_Master)
     [[ "$io" == Yes && "$sql" == Yes && "$lag" == 0 ]] && return 0
     tenths=$((tenths - 1))
     if ((tenths <= 0)); then
-      echo "test_server.sh: replica IO $io, SQL $sql, lag $lag; its status:" >&2
+      echo "test_server.sh: replica connection '$1': IO $io, SQL $sql, lag $lag; its status:" >&2
       "$CLIENT" --no-defaults --socket="$REPLICA_SOCKET" --user="$ADMIN_USER" \
-        -e 'SHOW SLAVE STATUS\G' >&2 || true
+        -e "SHOW SLAVE '$1' STATUS\G" >&2 || true
       return 1
     fi
     sleep 0.1
@@ -535,11 +602,36 @@ wait_replica_idle() {
 }
 
 start_failed() {
-  local rc=$?
+  local rc=$? pid
   trap - EXIT
   echo "test_server.sh: start failed; stopping what it started" >&2
+  # Servers still starting in the background are let finish, then stopped.
+  for pid in "${STARTERS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
   stop_all || true
   exit $((rc == 0 ? 1 : rc))
+}
+
+# start_begin ROLE OPTION...: install and start the server ROLE in the
+# background, while other servers start; start_wait ROLE collects it and
+# sets SOCKET, SERVER_PORT and SERVER_PID.
+declare -A STARTERS=()
+start_begin() {
+  local role=$1
+  shift
+  (
+    use_server "$role"
+    start_one "$@"
+    echo "$SOCKET $SERVER_PORT $SERVER_PID" >"$BASE/started"
+  ) &
+  STARTERS[$role]=$!
+}
+
+start_wait() {
+  wait "${STARTERS[$1]}" || die "the $1 did not start"
+  read -r SOCKET SERVER_PORT SERVER_PID <"$DIR/$1/started"
+  rm -f -- "$DIR/$1/started"
 }
 
 # The options of each server, beyond those of launch; TLS files from
@@ -550,11 +642,13 @@ server_options() {
   PRIMARY_OPTIONS=(--server-id=1 "--log-bin=$DIR/data/mariadb-bin"
     "--ssl-ca=$DIR/tls/ca.pem" "--ssl-cert=$DIR/tls/server.pem" "--ssl-key=$DIR/tls/server-key.pem")
   REPLICA_OPTIONS=(--server-id=2 --skip-log-bin "--relay-log=$DIR/replica/data/relay-bin" --read-only)
+  EAST_OPTIONS=(--server-id=3 --gtid-domain-id=1 "--log-bin=$DIR/east/data/mariadb-bin")
 }
 
 # Restart the server ROLE on its data, port and socket.
 restart_one() {
   local port key options
+  [[ "$1" == primary || "$1" == replica ]] || usage
   load_sockets
   server_options
   use_server "$1"
@@ -575,9 +669,12 @@ restart_one() {
   mv -f -- "$DIR/server.env.tmp" "$DIR/server.env"
   # The replica starts without its threads (--skip-slave-start); after a
   # primary's restart it reconnects by itself.
-  [[ "$ROLE" == primary ]] || admin_sql "$REPLICA_SOCKET" "START SLAVE"
+  [[ "$ROLE" == primary ]] || admin_sql "$REPLICA_SOCKET" "START ALL SLAVES"
   caught_up "$SYNC_TIMEOUT" || die "the replica did not catch up within ${SYNC_TIMEOUT}s"
-  wait_replica_idle
+  caught_up "$SYNC_TIMEOUT" "$(read_env_value EAST_SOCKET)" ||
+    die "the replica did not catch up with east within ${SYNC_TIMEOUT}s"
+  wait_replica_idle ''
+  wait_replica_idle east
   echo "test $ROLE $SERVER_PID on 127.0.0.1:$port and $SOCKET"
 }
 
@@ -590,21 +687,31 @@ start_all() {
   make_tls
   server_options
 
+  # The second primary and the replica start while the primary does.
+  start_begin east "${EAST_OPTIONS[@]}"
+  start_begin replica "${REPLICA_OPTIONS[@]}"
   use_server primary
   start_one "${PRIMARY_OPTIONS[@]}"
   PRIMARY_SOCKET=$SOCKET
   PRIMARY_PORT=$SERVER_PORT
   PRIMARY_PID=$SERVER_PID
   load_test_data
-
-  use_server replica
-  start_one "${REPLICA_OPTIONS[@]}"
+  start_wait east
+  EAST_SOCKET=$SOCKET
+  EAST_PORT=$SERVER_PORT
+  EAST_PID=$SERVER_PID
+  load_east_data
+  start_wait replica
   REPLICA_SOCKET=$SOCKET
   REPLICA_PORT=$SERVER_PORT
   REPLICA_PID=$SERVER_PID
   start_replication
+  start_east_replication
   caught_up "$SYNC_TIMEOUT" || die "the replica did not catch up within ${SYNC_TIMEOUT}s"
-  wait_replica_idle
+  caught_up "$SYNC_TIMEOUT" "$EAST_SOCKET" ||
+    die "the replica did not catch up with east within ${SYNC_TIMEOUT}s"
+  wait_replica_idle ''
+  wait_replica_idle east
 
   cat >"$DIR/server.env.tmp" <<ENV
 HOST=127.0.0.1
@@ -618,6 +725,9 @@ PID=$PRIMARY_PID
 REPLICA_PORT=$REPLICA_PORT
 REPLICA_SOCKET=$REPLICA_SOCKET
 REPLICA_PID=$REPLICA_PID
+EAST_PORT=$EAST_PORT
+EAST_SOCKET=$EAST_SOCKET
+EAST_PID=$EAST_PID
 TLS_CA=$TLS_CA
 TLS_CLIENT_CERT=$TLS_CLIENT_CERT
 TLS_CLIENT_KEY=$TLS_CLIENT_KEY
@@ -630,9 +740,92 @@ ENV
   trap - EXIT INT TERM HUP
   echo "test primary $PRIMARY_PID on 127.0.0.1:$PRIMARY_PORT and $PRIMARY_SOCKET"
   echo "test replica $REPLICA_PID on 127.0.0.1:$REPLICA_PORT and $REPLICA_SOCKET"
+  echo "test primary east $EAST_PID on 127.0.0.1:$EAST_PORT and $EAST_SOCKET"
 }
 
-# For sql and sync: the sockets of running servers.
+# ---- The Galera cluster ------------------------------------------------------
+
+# start_node N ADDRESSES [OPTION...]: start the cluster's node N, which
+# finds the others at the group addresses ADDRESSES; sets NODE_SOCKET,
+# NODE_PORT and NODE_PID as start_one does.
+start_node() {
+  local n=$1 addresses=$2
+  shift 2
+  use_server "node$n"
+  start_one --server-id="$((10 + n))" \
+    --wsrep-on=ON --wsrep-provider="$GALERA_PROVIDER" \
+    --wsrep-cluster-name=kivrel_test --wsrep-node-name="node$n" \
+    --wsrep-cluster-address="gcomm://$addresses" \
+    --wsrep-node-address="127.0.0.1:${GROUP_PORTS[$n]}" \
+    --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:${GROUP_PORTS[$n]};ist.recv_addr=127.0.0.1:${IST_PORTS[$n]};gcache.size=16M;evs.suspect_timeout=PT3S;evs.inactive_timeout=PT4S;evs.install_timeout=PT4S" \
+    --wsrep-sst-method=rsync --wsrep-sst-receive-address="127.0.0.1:${SST_PORTS[$n]}" \
+    --binlog-format=ROW --default-storage-engine=InnoDB --innodb-autoinc-lock-mode=2 "$@"
+  NODE_SOCKET[$n]=$SOCKET
+  NODE_PORT[$n]=$SERVER_PORT
+  NODE_PID[$n]=$SERVER_PID
+}
+
+node_status() {  # node_status N NAME: the status variable NAME of node N
+  admin_sql "${NODE_SOCKET[$1]}" "SHOW GLOBAL STATUS LIKE '$2'" | cut -f2
+}
+
+# wait_synced N: node N is Synced in a Primary component of three.
+wait_synced() {
+  local tenths=$((START_TIMEOUT * 10)) state="" size=""
+  while ((tenths > 0)); do
+    state=$(node_status "$1" wsrep_local_state_comment) || true
+    size=$(node_status "$1" wsrep_cluster_size) || true
+    [[ "$state" == Synced && "$size" == 3 ]] && return 0
+    sleep 0.1
+    tenths=$((tenths - 1))
+  done
+  die "node$1 is $state in a cluster of ${size:-no} nodes after ${START_TIMEOUT}s"
+}
+
+start_cluster() {
+  stop_all
+  trap start_failed EXIT
+  trap 'exit 130' INT TERM HUP
+  local n addresses=""
+  declare -ga GROUP_PORTS IST_PORTS SST_PORTS NODE_SOCKET NODE_PORT NODE_PID
+  for n in 1 2 3; do
+    GROUP_PORTS[$n]=$(pick_port)
+    IST_PORTS[$n]=$(pick_port)
+    SST_PORTS[$n]=$(pick_port)
+    addresses+="${addresses:+,}127.0.0.1:${GROUP_PORTS[$n]}"
+  done
+  start_node 1 "$addresses" --wsrep-new-cluster
+  # The test user is there before the others join, so their state transfer
+  # brings it along.
+  admin_sql "${NODE_SOCKET[1]}" "
+CREATE USER '$TEST_USER'@'localhost' IDENTIFIED BY '$TEST_PASSWORD';
+CREATE USER '$TEST_USER'@'127.0.0.1' IDENTIFIED BY '$TEST_PASSWORD';"
+  # One after the other: two joining at once disturb each other's entry
+  # into the group for several seconds, longer than a second transfer takes.
+  for n in 2 3; do
+    EMPTY_DATADIR=1 start_node "$n" "127.0.0.1:${GROUP_PORTS[1]}"
+  done
+  for n in 1 2 3; do
+    wait_synced "$n"
+  done
+  {
+    echo "HOST=127.0.0.1"
+    echo "USER=$TEST_USER"
+    echo "PASSWORD=$TEST_PASSWORD"
+    for n in 1 2 3; do
+      echo "NODE${n}_PORT=${NODE_PORT[$n]}"
+      echo "NODE${n}_SOCKET=${NODE_SOCKET[$n]}"
+      echo "NODE${n}_PID=${NODE_PID[$n]}"
+    done
+  } >"$DIR/server.env.tmp"
+  mv -f -- "$DIR/server.env.tmp" "$DIR/server.env"
+  trap - EXIT INT TERM HUP
+  for n in 1 2 3; do
+    echo "cluster node$n ${NODE_PID[$n]} on 127.0.0.1:${NODE_PORT[$n]} and ${NODE_SOCKET[$n]}"
+  done
+}
+
+# For sync: the sockets of running servers.
 load_sockets() {
   [[ -f "$DIR/server.env" ]] || die "no test servers run in $DIR (no server.env)"
   PRIMARY_SOCKET=$(read_env_value SOCKET)
@@ -641,11 +834,22 @@ load_sockets() {
     die "$DIR/server.env lacks SOCKET or REPLICA_SOCKET"
 }
 
+# role_socket ROLE: the socket of the running server ROLE.
+role_socket() {
+  [[ -f "$DIR/server.env" ]] || die "no test servers run in $DIR (no server.env)"
+  use_server "$1"
+  local socket
+  socket=$(read_env_value "$SOCKET_KEY")
+  [[ -n "$socket" ]] || die "$DIR/server.env lacks $SOCKET_KEY"
+  echo "$socket"
+}
+
 (($# >= 2)) || usage
 ACTION=$1
 [[ -n "$2" ]] || usage
 case "$ACTION" in
-  start | stop) (($# == 2)) || usage ;;
+  start | cluster) (($# == 2)) || usage ;;
+  stop) ;;
   sql) (($# == 4)) || usage ;;
   restart) (($# == 3)) || usage ;;
   sync)
@@ -654,7 +858,7 @@ case "$ACTION" in
     ;;
   *) usage ;;
 esac
-if [[ "$ACTION" == start ]]; then
+if [[ "$ACTION" == start || "$ACTION" == cluster ]]; then
   mkdir -p -- "$2"
 elif [[ ! -d "$2" ]]; then
   [[ "$ACTION" == stop ]] && exit 0
@@ -675,16 +879,23 @@ case "$ACTION" in
     command -v openssl >/dev/null 2>&1 || die "openssl not found (install openssl)"
     start_all
     ;;
-  stop) stop_all ;;
-  restart) restart_one "$3" ;;
-  sql)
-    load_sockets
-    case "$3" in
-      primary) admin_sql "$PRIMARY_SOCKET" "$4" ;;
-      replica) admin_sql "$REPLICA_SOCKET" "$4" ;;
-      *) usage ;;
-    esac
+  cluster)
+    [[ -f "$GALERA_PROVIDER" ]] || die "$GALERA_PROVIDER not found (install galera-4)"
+    command -v rsync >/dev/null 2>&1 || die "rsync not found (install rsync)"
+    start_cluster
     ;;
+  stop)
+    if (($# == 2)); then
+      stop_all
+    else
+      for role in "${@:3}"; do
+        use_server "$role"
+        stop_one
+      done
+    fi
+    ;;
+  restart) restart_one "$3" ;;
+  sql) admin_sql "$(role_socket "$3")" "$4" ;;
   sync)
     load_sockets
     caught_up "${3:-$SYNC_TIMEOUT}" ||

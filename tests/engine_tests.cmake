@@ -12,3 +12,5 @@ add_test(NAME engines
           "${CMAKE_CURRENT_BINARY_DIR}/server/server.env"
           "${CMAKE_BINARY_DIR}/cache/classic-engine")
 set_tests_properties(engines PROPERTIES FIXTURES_REQUIRED run_env TIMEOUT 120)
+# It runs check_dbreplica, which must not meet the replica tests' changes.
+set_tests_properties(engines PROPERTIES RESOURCE_LOCK replica_channels)

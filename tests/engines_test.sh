@@ -83,7 +83,8 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 # ---- 1. The shipped files name the installed programs ----------------------
-for program in check_dbhealth check_dbquery check_dbstatus check_sysinfo; do
+for program in check_dbhealth check_dbquery check_dbstatus check_sysinfo check_dbreplica \
+  check_dbcluster; do
   grep -qF "command = [ \"$PLUGIN_DIR/$program\" ]" "$OBJECT_DEFS" ||
     fail "$OBJECT_DEFS does not run $PLUGIN_DIR/$program"
   grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$CLASSIC_DEFS" ||
@@ -194,6 +195,16 @@ define service {
     service_description   status_expression
     check_command         kivrel_dbstatus_expression!100*Threads_running/@max_connections!running share!10!20!-f /etc/kivrel-plugins/my.cnf
 }
+define service {
+    use                   kivrel_service
+    service_description   channels
+    check_command         kivrel_dbreplica!60!300!--channel=east -f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   cluster
+    check_command         kivrel_dbcluster!3:!2:!-f /etc/kivrel-plugins/my.cnf
+}
 EOF
 # The shipped example services, on the host and template above.
 EXAMPLES=$(cd "$(dirname "${BASH_SOURCE[0]}")/../examples" && pwd)
@@ -257,15 +268,26 @@ object Service "status" {
   vars.dbstatus_warning = "98:"
   vars.dbstatus_file = "/etc/kivrel-plugins/my.cnf"
 }
+object Service "channels" {
+  host_name = "db"
+  check_command = "kivrel_dbreplica"
+  vars.dbreplica_channel = [ "", "east" ]
+  vars.dbreplica_heartbeat = "monitoring.heartbeat"
+}
+object Service "cluster" {
+  host_name = "db"
+  check_command = "kivrel_dbcluster"
+  vars.dbcluster_warning = "3:"
+}
 EOF
 if ! "$OBJECT_ENGINE" daemon -C -c "$I/etc/validate.conf" "${engine_defines[@]}" \
   >"$I/validate.log" 2>&1; then
   cat "$I/validate.log" >&2
   fail "the object engine rejects the configuration"
 fi
-grep -q 'Instantiated 4 CheckCommands' "$I/validate.log" || {
+grep -q 'Instantiated 6 CheckCommands' "$I/validate.log" || {
   cat "$I/validate.log" >&2
-  fail "the object engine did not create the four CheckCommands"
+  fail "the object engine did not create the six CheckCommands"
 }
 
 # ---- 2c. The object engine validates the shipped example services ----------
@@ -281,6 +303,7 @@ object Host "db1" {
   check_command = "kivrel_sysinfo"
   vars.kivrel_db = true
   vars.kivrel_replica = true
+  vars.kivrel_cluster = true
   vars.kivrel_agent = true
 }
 EOF
@@ -293,7 +316,7 @@ object Endpoint "db1" { }
 object Zone "db1" { endpoints = [ "db1" ]; parent = "master" }
 EOF
 if ! "$OBJECT_ENGINE" daemon -C -c "$X/examples.conf" "${engine_defines[@]}" \
-  >"$X/validate.log" 2>&1 || ! grep -q 'Instantiated 5 Services' "$X/validate.log"; then
+  >"$X/validate.log" 2>&1 || ! grep -q 'Instantiated 7 Services' "$X/validate.log"; then
   cat "$X/validate.log" >&2
   fail "the object engine rejects the example services"
 fi
@@ -424,6 +447,24 @@ object Service "rates" {
   vars.dbstatus_warning = "0:0"
   vars.dbstatus_state_directory = "$I/state"
 }
+object Service "channels" {
+  import "kivrel-service"
+  check_command = "kivrel_dbreplica"
+  vars.dbreplica_port = $DB_REPLICA_PORT
+  vars.dbreplica_username = "$DB_USER"
+  vars.dbreplica_password = "$DB_PASSWORD"
+  vars.dbreplica_channel = [ "", "east" ]
+  vars.dbreplica_warning = "60"
+  vars.dbreplica_critical = "300"
+}
+object Service "cluster" {
+  import "kivrel-service"
+  check_command = "kivrel_dbcluster"
+  vars.dbcluster_port = $DB_PORT
+  vars.dbcluster_username = "$DB_USER"
+  vars.dbcluster_password = "$DB_PASSWORD"
+  vars.dbcluster_warning = "3:"
+}
 EOF
 
 setsid "$OBJECT_ENGINE" daemon -c "$I/etc/engine.conf" "${engine_defines[@]}" \
@@ -469,7 +510,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z]* exit ' "$results") == 7)); then
+    (($(grep -c '^[a-z]* exit ' "$results") == 9)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -525,5 +566,15 @@ expect_match "rates perf questions=[0-9.]+;0"
 
 expect_line "os exit 0"
 expect_line "os output $(uname -s)"
+
+# Both channels named, the default one by its empty name.
+expect_line "channels exit 0"
+expect_match "channels output REPLICA OK: 2 channels: '' IO Yes, SQL Yes, lag 0 s; 'east' IO Yes, SQL Yes, lag 0 s ?"
+expect_line "channels perf lag=0s;60;300;0"
+expect_line "channels perf lag_east=0s;60;300;0"
+
+# The primary is no cluster node.
+expect_line "cluster exit 3"
+expect_line "cluster output CLUSTER UNKNOWN: not a cluster node"
 
 echo "engines_test.sh: all checks passed"

@@ -179,20 +179,26 @@ std::string ScopedTempDir::WriteFile(const std::string& name,
   return file;
 }
 
-TestServer TestServer::Load() {
-  TestServer server;
-  std::ifstream in(std::string(TEST_SERVER_DIR) + "/server.env");
-  if (!in) {
-    ADD_FAILURE() << "the test server is not running (no " << TEST_SERVER_DIR
-                  << "/server.env); run the tests through ctest";
-    return server;
-  }
+std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
   std::map<std::string, std::string> vars;
+  std::ifstream in(path);
+  if (!in) {
+    ADD_FAILURE() << "the test servers are not running (no " << path
+                  << "); run the tests through ctest";
+    return vars;
+  }
   std::string line;
   while (std::getline(in, line)) {
     size_t eq = line.find('=');
     if (eq != std::string::npos) vars[line.substr(0, eq)] = line.substr(eq + 1);
   }
+  return vars;
+}
+
+TestServer TestServer::Load() {
+  TestServer server;
+  std::map<std::string, std::string> vars =
+      ReadEnvFile(std::string(TEST_SERVER_DIR) + "/server.env");
   server.host = vars["HOST"];
   server.port = vars["PORT"];
   server.socket = vars["SOCKET"];
@@ -209,11 +215,13 @@ TestServer TestServer::Load() {
   server.x509_user = vars["X509_USER"];
   server.x509_password = vars["X509_PASSWORD"];
   server.empty_user = vars["EMPTY_USER"];
+  server.east_port = vars["EAST_PORT"];
+  server.east_socket = vars["EAST_SOCKET"];
   return server;
 }
 
-std::string ServerSql(const std::string& which, const std::string& sql) {
-  RunResult r = RunProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, which, sql});
+std::string ServerSql(const std::string& which, const std::string& sql, const std::string& dir) {
+  RunResult r = RunProgram({TEST_SERVER_SCRIPT, "sql", dir, which, sql});
   if (r.exit_code != 0)
     ADD_FAILURE() << "on the " << which << ": " << sql << "\nexit " << r.exit_code
                   << ": " << r.err;

@@ -76,15 +76,22 @@ struct TestServer {
   std::string x509_user;  // a user that must show tls_client_cert
   std::string x509_password;
   std::string empty_user;  // a user without password and without PROCESS
+  std::string east_port;    // the second primary, which the replica copies
+  std::string east_socket;  // through its connection 'east'
   /// Load the settings; fails the test when the server is not running.
   static TestServer Load();
 };
 
-/// Run \a sql as the administrator of the test server \a which ("primary"
-/// or "replica") and return what it printed: tab-separated rows without
-/// column names, each ending in a newline. Fails the test (and returns what
-/// was printed) when the statement fails.
-std::string ServerSql(const std::string& which, const std::string& sql);
+/// The KEY=VALUE lines of \a path; fails the test when it cannot be read.
+std::map<std::string, std::string> ReadEnvFile(const std::string& path);
+
+/// Run \a sql as the administrator of the test server \a which ("primary",
+/// "replica", "east"; "node1" to "node3" of the cluster in \a dir) and return
+/// what it printed: tab-separated rows without column names, each ending in
+/// a newline. Fails the test (and returns what was printed) when the
+/// statement fails.
+std::string ServerSql(const std::string& which, const std::string& sql,
+                      const std::string& dir = TEST_SERVER_DIR);
 
 /// Wait up to \a timeout_seconds until the replica has applied everything
 /// the primary has logged. Returns false on timeout, e.g. while the

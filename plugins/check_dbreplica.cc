@@ -1,0 +1,249 @@
+// SPDX-License-Identifier: MIT
+// check_dbreplica: check every replication channel of a MySQL or MariaDB
+// replica: both threads, the lag (or the lag a heartbeat table shows), and
+// the error that stopped a thread.
+#include <getopt.h>
+#include <mysql.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "common.h"
+#include "db_connect.h"
+#include "db_help.h"
+#include "db_rows.h"
+#include "db_state_check.h"
+#include "kitcore.h"
+#include "plugin_routines.h"
+#include "replica_channels.h"
+#include "state_queries.h"
+#include "status_text.h"
+
+const char *progname = "check_dbreplica";
+
+// Where and how to connect: host, port, socket, user, password, database,
+// option file and group, TLS and the run's timeout.
+static db_settings conn = db_settings_default();
+static channel_settings settings;
+static char *lag_warning = nullptr;   // the range texts, until the thresholds
+static char *lag_critical = nullptr;  // are built
+static std::vector<std::string> wanted_channels;  // --channel; empty: all
+static char *heartbeat_table = nullptr;            // --heartbeat DB.TABLE
+static bool heartbeat_utc = false;
+static int not_replica_state = STATE_WARNING;
+
+static int process_arguments(int argc, char **argv);
+static void print_help(void);
+
+// `name` with every backtick doubled, in backticks: one SQL identifier.
+static std::string identifier(const std::string &name) {
+	std::string quoted = "`";
+	for (char c : name)
+		quoted += c == '`' ? std::string("``") : std::string(1, c);
+	return quoted + "`";
+}
+
+// The heartbeat lag of every source that has a row, in seconds.
+static std::map<unsigned long, double> read_heartbeat_table(MYSQL *mysql) {
+	std::string table = heartbeat_table;
+	size_t dot = table.find('.');
+	std::string sql = std::string(HEARTBEAT_SELECT) +
+	                  (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) + HEARTBEAT_FROM +
+	                  identifier(table.substr(0, dot)) + "." + identifier(table.substr(dot + 1));
+	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed")));
+}
+
+static bool same_channel(const std::string &a, const std::string &b) {
+	// Servers match channel names without regard to letter case.
+	return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// The channels to report on: all of them, or the ones named, in the order
+// named, with a verdict for each name that matches none.
+static std::vector<channel_verdict> judge(const std::vector<channel_row> &channels,
+                                          const std::map<unsigned long, double> &heartbeats) {
+	std::vector<channel_verdict> verdicts;
+	if (wanted_channels.empty()) {
+		for (const channel_row &row : channels)
+			verdicts.push_back(judge_channel(row, heartbeats, settings));
+		return verdicts;
+	}
+	for (const std::string &name : wanted_channels) {
+		const channel_row *found = nullptr;
+		for (const channel_row &row : channels)
+			if (same_channel(row.name, name))
+				found = &row;
+		verdicts.push_back(found ? judge_channel(*found, heartbeats, settings)
+		                         : missing_channel(name));
+	}
+	return verdicts;
+}
+
+int main(int argc, char **argv) {
+	argv = db_plugin_start(&argc, argv, progname);
+	db_set_status_prefix("REPLICA");
+	if (process_arguments(argc, argv) == ERROR)
+		usage4(_("Could not parse arguments"));
+
+	MYSQL mysql;
+	db_state_connect(&mysql, &conn);
+	const char *statement = replica_status_statement(mysql_get_server_info(&mysql),
+	                                                 mysql_get_server_version(&mysql));
+	db_rows status = db_query_rows(&mysql, statement, _("replica status query failed"));
+	std::vector<channel_row> channels;
+	if (!read_channels(status, &channels)) {
+		mysql_close(&mysql);
+		db_die(STATE_UNKNOWN, "%s\n", _("the replica status has no thread columns"));
+	}
+	if (channels.empty()) {
+		mysql_close(&mysql);
+		db_die(not_replica_state, "%s\n", _("not a replica"));
+	}
+	std::map<unsigned long, double> heartbeats;
+	if (heartbeat_table)
+		heartbeats = read_heartbeat_table(&mysql);
+	mysql_close(&mysql);
+
+	std::string line;
+	int state = report_channels(judge(channels, heartbeats), &line);
+	printf("REPLICA %s: %s\n", db_state_word(state), line.c_str());
+	return db_plugin_finish(state);
+}
+
+enum {
+	OPT_CHANNEL = 0x200,
+	OPT_HEARTBEAT,
+	OPT_HEARTBEAT_SERVER_ID,
+	OPT_HEARTBEAT_UTC,
+	OPT_SUBTRACT_DELAY,
+	OPT_NOT_REPLICA,
+};
+
+static const char short_options[] = "hvVw:c:" DB_CONNECTION_SHORTOPTS;
+static const struct option longopts[] = {
+	DB_CONNECTION_LONGOPTS,
+	{"channel", required_argument, nullptr, OPT_CHANNEL},
+	{"warning", required_argument, nullptr, 'w'},
+	{"critical", required_argument, nullptr, 'c'},
+	{"heartbeat", required_argument, nullptr, OPT_HEARTBEAT},
+	{"heartbeat-server-id", required_argument, nullptr, OPT_HEARTBEAT_SERVER_ID},
+	{"heartbeat-utc", no_argument, nullptr, OPT_HEARTBEAT_UTC},
+	{"subtract-delay", no_argument, nullptr, OPT_SUBTRACT_DELAY},
+	{"not-replica", required_argument, nullptr, OPT_NOT_REPLICA},
+	DB_STANDARD_LONGOPTS,
+	DB_TLS_LONGOPTS,
+	DB_TIMEOUT_LONGOPTS,
+	{nullptr, 0, nullptr, 0},
+};
+
+// A server id: a whole number from 1 to 4294967295.
+static unsigned long server_id_option(const char *text) {
+	char *end = nullptr;
+	unsigned long long id = strtoull(text, &end, 10);
+	if (!*text || *end || !strchr("0123456789", text[0]) || id == 0 || id > 4294967295ULL)
+		usage2(_("Invalid server id"), text);
+	return static_cast<unsigned long>(id);
+}
+
+// DB.TABLE, both parts given.
+static char *heartbeat_option(char *text) {
+	const char *dot = strchr(text, '.');
+	if (!dot || dot == text || !dot[1])
+		usage2(_("Invalid heartbeat table (expected DB.TABLE)"), text);
+	return text;
+}
+
+static void apply_option(int c, char *arg) {
+	switch (c) {
+	case 'w':
+		lag_warning = arg;
+		break;
+	case 'c':
+		lag_critical = arg;
+		break;
+	case 'v':
+		settings.verbose = true;
+		break;
+	case OPT_CHANNEL:
+		for (const std::string &name : wanted_channels)
+			if (same_channel(name, arg))
+				return;
+		wanted_channels.push_back(arg);
+		break;
+	case OPT_HEARTBEAT:
+		heartbeat_table = heartbeat_option(arg);
+		settings.heartbeat = true;
+		break;
+	case OPT_HEARTBEAT_SERVER_ID:
+		settings.heartbeat_server_id = server_id_option(arg);
+		break;
+	case OPT_HEARTBEAT_UTC:
+		heartbeat_utc = true;
+		break;
+	case OPT_SUBTRACT_DELAY:
+		settings.subtract_delay = true;
+		break;
+	case OPT_NOT_REPLICA:
+		not_replica_state = translate_state(arg);
+		if (not_replica_state == ERROR || strchr("0123", arg[0]))
+			usage2(_("Invalid state (expected ok, warning, critical or unknown)"), arg);
+		break;
+	}
+}
+
+static int process_arguments(int argc, char **argv) {
+	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
+		return ERROR;
+	if ((heartbeat_utc || settings.heartbeat_server_id) && !heartbeat_table)
+		usage(_("--heartbeat-server-id and --heartbeat-utc need --heartbeat"));
+	set_thresholds(&settings.lag, lag_warning, lag_critical);
+	db_state_no_positional(argc, argv, &conn);
+	return OK;
+}
+
+void print_usage(void) {
+	printf("%s\n", _("Usage:"));
+	db_state_usage_connection();
+	printf("       [--channel=NAME]... [-w RANGE] [-c RANGE]\n");
+	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=ID] [--heartbeat-utc]]\n");
+	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
+}
+
+static void print_help(void) {
+	db_help_banner(progname);
+	printf("%s\n", _("This program checks every replication channel of a replica: both threads"));
+	printf("%s\n", _("must run, and the lag in seconds is classified against the ranges."));
+	printf("\n\n");
+	print_usage();
+	db_help_standard_options();
+	db_help_host_port();
+	db_help_login();
+	db_help_entry("--channel=NAME",
+	              _("Check only this channel (repeatable); an empty NAME is the default channel."));
+	printf("    %s\n", _("A channel that does not exist is CRITICAL."));
+	db_help_entry("-w, --warning=RANGE", _("Lag in seconds that gives WARNING"));
+	db_help_entry("-c, --critical=RANGE", _("Lag in seconds that gives CRITICAL"));
+	db_help_entry("--heartbeat=DB.TABLE",
+	              _("Measure the lag from this heartbeat table (columns ts and server_id)"));
+	printf("    %s\n", _("instead of Seconds_Behind_Master; no row for the source is CRITICAL."));
+	db_help_entry("--heartbeat-server-id=ID",
+	              _("The heartbeat row to read (default: each channel's source server id)"));
+	db_help_entry("--heartbeat-utc", _("The heartbeat times are in UTC"));
+	db_help_entry("--subtract-delay",
+	              _("Classify the lag less the channel's configured delay (SQL_Delay)"));
+	db_help_entry("--not-replica=STATE",
+	              _("State when the server has no channel at all (default: warning)"));
+	db_help_entry("-v, --verbose",
+	              _("Show each channel's source and, where in use, its GTID position"));
+	db_help_tls();
+	db_help_timeout();
+	printf("\n");
+	printf(" %s\n", _("Needs REPLICATION CLIENT, or SLAVE MONITOR on MariaDB, and SELECT on the"));
+	printf(" %s\n", _("heartbeat table."));
+	printf("\n");
+	db_help_footer();
+}

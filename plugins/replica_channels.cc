@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+// replica_channels: reading and judging replication channels.
+#include "replica_channels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common.h"
+#include "plugin_routines.h"
+#include "state_queries.h"
+#include "status_text.h"
+
+namespace {
+
+std::string shown(const db_field &field) {
+	return field ? status_shown(*field) : "NULL";
+}
+
+bool is_yes(const db_field &field) {
+	return field && *field == "Yes";
+}
+
+std::optional<double> number(const db_field &field) {
+	if (!field || !is_numeric(field->c_str()))
+		return std::nullopt;
+	return strtod(field->c_str(), nullptr);
+}
+
+std::optional<unsigned long> server_id(const db_field &field) {
+	if (!field || field->empty() || field->find_first_not_of("0123456789") != std::string::npos)
+		return std::nullopt;
+	return strtoul(field->c_str(), nullptr, 10);
+}
+
+// Seconds to the millisecond, without trailing zeros: "3", "0.523".
+std::string seconds(double value) {
+	char text[64];
+	snprintf(text, sizeof text, "%.3f", value);
+	std::string out = text;
+	out.erase(out.find_last_not_of('0') + 1);
+	if (out.back() == '.')
+		out.pop_back();
+	return out == "-0" ? "0" : out;
+}
+
+// ", last IO error 2003: ..." when the thread has an error.
+std::string last_error(const char *fmt, const db_field &errno_field, const db_field &text) {
+	if (!errno_field || *errno_field == "0" || errno_field->empty())
+		return "";
+	return ", " + status_printf(fmt, shown(errno_field).c_str(), shown(text).c_str());
+}
+
+}  // namespace
+
+const char *replica_status_statement(const char *server_info, unsigned long version) {
+	if (server_info && strstr(server_info, "MariaDB"))
+		return version >= 100501 ? REPLICA_STATUS_MARIADB : REPLICA_STATUS_MARIADB_OLD;
+	return version >= 80022 ? REPLICA_STATUS_MYSQL : REPLICA_STATUS_MYSQL_OLD;
+}
+
+bool read_channels(const db_rows &status, std::vector<channel_row> *channels) {
+	const int io = status.column({"Slave_IO_Running", "Replica_IO_Running"});
+	const int sql = status.column({"Slave_SQL_Running", "Replica_SQL_Running"});
+	if (io < 0 || sql < 0)
+		return false;
+	const int name = status.column({"Connection_name", "Channel_Name", "Channel_name"});
+	const int lag = status.column({"Seconds_Behind_Master", "Seconds_Behind_Source"});
+	const int id = status.column({"Master_Server_Id", "Source_Server_Id"});
+	const int host = status.column({"Master_Host", "Source_Host"});
+	const int port = status.column({"Master_Port", "Source_Port"});
+	const int delay = status.column({"SQL_Delay"});
+	const int io_errno = status.column({"Last_IO_Errno"});
+	const int io_error = status.column({"Last_IO_Error"});
+	const int sql_errno = status.column({"Last_SQL_Errno"});
+	const int sql_error = status.column({"Last_SQL_Error"});
+	// MariaDB says Using_Gtid and Gtid_IO_Pos; MySQL Auto_Position and
+	// Executed_Gtid_Set.
+	const int using_gtid = status.column({"Using_Gtid"});
+	const int gtid_io_pos = status.column({"Gtid_IO_Pos"});
+	const int auto_position = status.column({"Auto_Position"});
+	const int executed = status.column({"Executed_Gtid_Set"});
+
+	for (const std::vector<db_field> &row : status.rows) {
+		auto at = [&row](int i) { return i < 0 ? db_field() : row[i]; };
+		channel_row c;
+		c.name = at(name).value_or("");
+		c.io_running = at(io);
+		c.sql_running = at(sql);
+		c.lag = at(lag);
+		c.source_server_id = at(id);
+		c.source_host = at(host);
+		c.source_port = at(port);
+		c.sql_delay = at(delay);
+		c.io_errno = at(io_errno);
+		c.io_error = at(io_error);
+		c.sql_errno = at(sql_errno);
+		c.sql_error = at(sql_error);
+		if (at(using_gtid) && *at(using_gtid) != "No")
+			c.gtid_position = at(gtid_io_pos);
+		else if (at(auto_position) == "1")
+			c.gtid_position = at(executed);
+		channels->push_back(std::move(c));
+	}
+	return true;
+}
+
+std::map<unsigned long, double> read_heartbeats(const db_rows &rows) {
+	std::map<unsigned long, double> lags;
+	if (rows.names.size() < 2)
+		return lags;
+	for (const std::vector<db_field> &row : rows.rows) {
+		std::optional<unsigned long> id = server_id(row[0]);
+		std::optional<double> microseconds = number(row[1]);
+		if (id && microseconds)
+			lags[*id] = *microseconds / 1e6;
+	}
+	return lags;
+}
+
+channel_verdict judge_channel(const channel_row &row, const std::map<unsigned long, double> &heartbeats,
+                              const channel_settings &settings) {
+	channel_verdict v;
+	const double delay = settings.subtract_delay ? number(row.sql_delay).value_or(0.0) : 0.0;
+	// A delayed replica is behind by design; what it lags beyond that counts.
+	auto less_delay = [delay](double lag) { return std::max(0.0, lag - delay); };
+
+	std::optional<double> lag = number(row.lag);
+	if (lag)
+		lag = less_delay(*lag);
+	const bool running = is_yes(row.io_running) && is_yes(row.sql_running);
+	std::string problems;
+	if (!running || !lag) {
+		v.state = STATE_CRITICAL;
+		problems += last_error(_("last IO error %s: %s"), row.io_errno, row.io_error);
+		problems += last_error(_("last SQL error %s: %s"), row.sql_errno, row.sql_error);
+	}
+
+	std::optional<double> heartbeat;
+	std::string heartbeat_text;
+	if (settings.heartbeat) {
+		std::optional<unsigned long> id = settings.heartbeat_server_id;
+		if (!id)
+			id = server_id(row.source_server_id);
+		auto found = id ? heartbeats.find(*id) : heartbeats.end();
+		if (found != heartbeats.end()) {
+			// A source clock ahead of the replica's reads as no lag.
+			heartbeat = less_delay(found->second);
+			heartbeat_text = ", " + status_printf(_("heartbeat lag %s s"), seconds(*heartbeat).c_str());
+		} else {
+			v.state = STATE_CRITICAL;
+			problems += ", " + status_printf(_("no heartbeat row for server id %s"),
+			                      id ? std::to_string(*id).c_str() : "NULL");
+		}
+	}
+
+	std::optional<double> measured = settings.heartbeat ? heartbeat : lag;
+	if (v.state == STATE_OK && measured)
+		v.state = get_status(*measured, settings.lag);
+
+	const std::string name = shown(row.name);
+	v.text = status_printf(_("'%s' IO %s, SQL %s, lag %s"), name.c_str(), shown(row.io_running).c_str(),
+	                   shown(row.sql_running).c_str(),
+	                   lag ? (seconds(*lag) + " s").c_str() : "NULL");
+	v.text += heartbeat_text;
+	if (settings.verbose) {
+		v.text += ", " + status_printf(_("source %s:%s"), shown(row.source_host).c_str(),
+		                    shown(row.source_port).c_str());
+		if (row.gtid_position && !row.gtid_position->empty())
+			v.text += ", " + status_printf(_("GTID %s"), shown(row.gtid_position).c_str());
+	}
+	v.text += problems;
+
+	const std::string suffix = row.name.empty() ? "" : "_" + status_shown(row.name);
+	// The ranges go with the lag they judge.
+	auto item = [&settings](const std::string &label, double seconds, bool judged) {
+		return status_taken(rperfdata(label.c_str(), std::round(seconds * 1000) / 1000, "s",
+		                              judged ? settings.lag->warning : nullptr,
+		                              judged ? settings.lag->critical : nullptr, TRUE, 0.0, FALSE,
+		                              0.0));
+	};
+	if (lag)
+		v.perf.push_back(item("lag" + suffix, *lag, !settings.heartbeat));
+	if (heartbeat)
+		v.perf.push_back(item("heartbeat_lag" + suffix, *heartbeat, true));
+	return v;
+}
+
+channel_verdict missing_channel(const std::string &name) {
+	channel_verdict v;
+	v.state = STATE_CRITICAL;
+	v.text = status_printf(_("'%s' not found"), shown(name).c_str());
+	return v;
+}
+
+int report_channels(std::vector<channel_verdict> verdicts, std::string *line) {
+	// CRITICAL before WARNING before OK, each in the server's order.
+	std::stable_sort(verdicts.begin(), verdicts.end(),
+	                 [](const channel_verdict &a, const channel_verdict &b) { return a.state > b.state; });
+	const int count = static_cast<int>(verdicts.size());
+	std::string texts, perf;
+	for (const channel_verdict &v : verdicts) {
+		texts += (texts.empty() ? "" : "; ") + v.text;
+		for (const std::string &item : v.perf)
+			perf += (perf.empty() ? "" : " ") + item;
+	}
+	*line = status_printf(ngettext("%d channel", "%d channels", count), count) + ": " + texts;
+	if (!perf.empty())
+		*line += " | " + perf;
+	return verdicts.empty() ? STATE_OK : verdicts.front().state;
+}

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// replica_channels: the replication channels in a server's replica status,
+// read in either spelling of the columns, and the verdict on each and on all
+// of them together. Nothing here talks to a server.
+#ifndef KIVREL_REPLICA_CHANNELS_H
+#define KIVREL_REPLICA_CHANNELS_H
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db_rows.h"
+#include "kitcore.h"
+
+/// The statement that lists every channel of a server whose version text is
+/// \a server_info and version number \a version (10.11.19 is 101119).
+const char *replica_status_statement(const char *server_info, unsigned long version);
+
+/// What one row of the replica status says about its channel; absent fields
+/// are SQL NULL or columns the server does not have.
+struct channel_row {
+	std::string name;  // "" for the default channel
+	db_field io_running, sql_running, lag, source_server_id, source_host, source_port;
+	db_field sql_delay, io_errno, io_error, sql_errno, sql_error;
+	db_field gtid_position;  // only where the channel replicates by GTID
+};
+
+/// The channels of a replica status result. Returns false when the result
+/// lacks a thread column (a layout this program does not know).
+bool read_channels(const db_rows &status, std::vector<channel_row> *channels);
+
+/// Heartbeat lags in seconds by source server id, from rows of server id and
+/// microseconds since the heartbeat; rows without both are left out.
+std::map<unsigned long, double> read_heartbeats(const db_rows &rows);
+
+/// How the channels are judged.
+struct channel_settings {
+	thresholds *lag = nullptr;    // -w and -c, on the lag in seconds; required
+	bool subtract_delay = false;  // classify the lag less SQL_Delay
+	bool heartbeat = false;       // the heartbeat lag replaces the lag
+	std::optional<unsigned long> heartbeat_server_id;  // else the channel's source
+	bool verbose = false;         // show source and GTID position
+};
+
+struct channel_verdict {
+	int state = 0;                  // a plugin state
+	std::string text;               // what the status line says of the channel
+	std::vector<std::string> perf;  // its performance-data items
+};
+
+/// The verdict on one channel: CRITICAL when a thread does not run (an IO
+/// thread still "Connecting" included), when the lag is NULL, or when a
+/// heartbeat was asked for and has no row; else the lag (or heartbeat lag)
+/// against the ranges. Failures name the last IO and SQL errors.
+channel_verdict judge_channel(const channel_row &row, const std::map<unsigned long, double> &heartbeats,
+                              const channel_settings &settings);
+
+/// The verdict on a channel that was asked for and does not exist.
+channel_verdict missing_channel(const std::string &name);
+
+/// The worst state of \a verdicts, and the status line after its "REPLICA
+/// STATE: " start: the channel count, the channels (the failing ones first)
+/// and the performance data.
+int report_channels(std::vector<channel_verdict> verdicts, std::string *line);
+
+#endif  // KIVREL_REPLICA_CHANNELS_H

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// status_text: texts for a status line.
+#include "status_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common.h"
+#include "kitcore.h"
+
+std::string status_printf(const char *fmt, ...) {
+	va_list ap;
+	va_start(ap, fmt);
+	char *text = nullptr;
+	int length = vasprintf(&text, fmt, ap);
+	va_end(ap);
+	if (length < 0)
+		_kr_die_errno(_("Cannot allocate memory:"));
+	std::string out(text, static_cast<size_t>(length));
+	free(text);
+	return out;
+}
+
+std::string status_taken(char *item) {
+	std::string out = item;
+	free(item);
+	return out;
+}
+
+std::string status_shown(const std::string &text) {
+	std::string out = text;
+	for (char &c : out) {
+		if (c == '|')
+			c = '/';
+		else if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+			c = ' ';
+	}
+	return out;
+}

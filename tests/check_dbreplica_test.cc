@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: MIT
+// Black-box runs of the built check_dbreplica against the private replica,
+// which copies the primary (the default channel) and the second primary
+// (the channel 'east'), with a real heartbeat writer.
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_helpers.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Run \a attempt every 0.1 s until it returns true, for up to \a seconds.
+bool WaitFor(const std::function<bool()>& attempt, int seconds = 20) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (attempt()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return attempt();
+}
+
+class CheckDbreplica : public ::testing::Test {
+ protected:
+  void SetUp() override { server_ = TestServer::Load(); }
+
+  RunResult Run(const std::string& port, const Args& extra,
+                const std::map<std::string, std::string>& env = kPlainLocale) const {
+    Args args = {CHECK_DBREPLICA_PATH, "-H", server_.host, "-P", port,
+                 "-u", server_.user, "-p", server_.password};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProgram(args, env);
+  }
+  RunResult Replica(const Args& extra = {}) const { return Run(server_.replica_port, extra); }
+
+  // Wait until the channel 'east' has applied all that its source logged.
+  void SyncEast() const {
+    std::string pos = ServerSql("east", "SELECT @@GLOBAL.gtid_binlog_pos");
+    pos.pop_back();
+    EXPECT_EQ(ServerSql("replica", "SELECT MASTER_GTID_WAIT('" + pos + "', 30)"), "0\n");
+  }
+
+  TestServer server_;
+};
+
+const std::string kBoth = "'' IO Yes, SQL Yes, lag 0 s; 'east' IO Yes, SQL Yes, lag 0 s";
+
+TEST_F(CheckDbreplica, EveryChannel) {
+  const std::string aborted = "SHOW GLOBAL STATUS LIKE 'Aborted_clients'";
+  const std::string aborted_before = ServerSql("replica", aborted);
+  const struct {
+    Args args;
+    int code;
+    std::string out;
+  } cases[] = {
+      {{"-w", "60", "-c", "300"}, 0,
+       "REPLICA OK: 2 channels: " + kBoth + " | lag=0s;60;300;0 lag_east=0s;60;300;0\n"},
+      {{"-w", "1:"}, 1, "REPLICA WARNING: 2 channels: " + kBoth + " | lag=0s;1:;;0 lag_east=0s;1:;;0\n"},
+      {{"--channel=EAST", "--channel", "east"}, 0,
+       "REPLICA OK: 1 channel: 'east' IO Yes, SQL Yes, lag 0 s | lag_east=0s;;;0\n"},
+      {{"--channel", "west", "--channel="}, 2,
+       "REPLICA CRITICAL: 2 channels: 'west' not found; '' IO Yes, SQL Yes, lag 0 s | lag=0s;;;0\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Replica(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.exit_code, c.code) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+  RunResult verbose = Replica({"-v", "--channel", "east"});
+  EXPECT_TRUE(std::regex_match(verbose.out, std::regex(
+      "REPLICA OK: 1 channel: 'east' IO Yes, SQL Yes, lag 0 s, source 127\\.0\\.0\\.1:" +
+      server_.east_port + ", GTID [0-9-,]*1-3-[0-9]+[0-9-,]* \\| lag_east=0s;;;0\n"))) << verbose.out;
+
+  RunResult german = Run(server_.replica_port, {"-c", "300"}, kGermanLocale);
+  EXPECT_EQ(german.out, "REPLICA OK: 2 Kanäle: '' IO Yes, SQL Yes, Verzögerung 0 s; 'east' IO Yes, "
+                        "SQL Yes, Verzögerung 0 s | lag=0s;;300;0 lag_east=0s;;300;0\n");
+
+  // Every ending closed its connection; the server notices a dropped one a
+  // moment after the exit.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ServerSql("replica", aborted), aborted_before);
+}
+
+TEST_F(CheckDbreplica, NotAReplica) {
+  const struct {
+    Args args;
+    int code;
+    std::string out;
+  } cases[] = {
+      {{}, 1, "REPLICA WARNING: not a replica\n"},
+      {{"--not-replica=ok", "--channel=east"}, 0, "REPLICA OK: not a replica\n"},
+      {{"--not-replica", "CRITICAL"}, 2, "REPLICA CRITICAL: not a replica\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Run(server_.port, c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.exit_code, c.code);
+  }
+  RunResult german = Run(server_.port, {}, kGermanLocale);
+  EXPECT_EQ(german.out, "REPLICA WARNUNG: kein Replikat\n");
+}
+
+TEST_F(CheckDbreplica, SqlThreadStoppedByADuplicateKey) {
+  // The row the second primary adds next is on the replica already.
+  std::string id = ServerSql("east", "SELECT COALESCE(MAX(id), 0) + 1 FROM kivrel_east.rows");
+  id.pop_back();
+  ServerSql("replica", "INSERT INTO kivrel_east.rows VALUES (" + id + ")");
+  ServerSql("east", "INSERT INTO kivrel_east.rows VALUES (" + id + ")");
+  const std::string running =
+      "SET SESSION default_master_connection = 'east'; SHOW STATUS LIKE 'Slave_running'";
+  EXPECT_TRUE(WaitFor([&] { return ServerSql("replica", running) == "Slave_running\tOFF\n"; }));
+  RunResult r = Replica({"-w", "60"});
+
+  ServerSql("replica", "DELETE FROM kivrel_east.rows WHERE id = " + id +
+                           "; START SLAVE 'east' SQL_THREAD");
+  SyncEast();
+  EXPECT_EQ(r.out, "REPLICA CRITICAL: 2 channels: 'east' IO Yes, SQL No, lag NULL, last SQL error "
+                   "1062: Error 'Duplicate entry '" + id + "' for key 'PRIMARY'' on query. Default "
+                   "database: ''. Query: 'INSERT INTO kivrel_east.rows VALUES (" + id + ")'; "
+                   "'' IO Yes, SQL Yes, lag 0 s | lag=0s;60;;0\n");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(Replica().exit_code, 0);
+}
+
+TEST_F(CheckDbreplica, IoThreadStillConnecting) {
+  ServerSql("replica", "CHANGE MASTER 'west' TO MASTER_HOST = '127.0.0.1', MASTER_PORT = " +
+                           ClosedPort() + ", MASTER_USER = 'nobody', MASTER_CONNECT_RETRY = 1; "
+                           "START SLAVE 'west'");
+  RunResult r;
+  EXPECT_TRUE(WaitFor([&] {
+    r = Replica({"--channel=west", "--channel=east"});
+    return r.out.find("last IO error") != std::string::npos;
+  }));
+  ServerSql("replica", "STOP SLAVE 'west'; RESET SLAVE 'west' ALL");
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(
+      "REPLICA CRITICAL: 2 channels: 'west' IO Connecting, SQL Yes, lag NULL, last IO error 2003: "
+      "error connecting to master 'nobody@127\\.0\\.0\\.1:[0-9]+' .*Connection refused.*; "
+      "'east' IO Yes, SQL Yes, lag 0 s \\| lag_east=0s;;;0\n"))) << r.out;
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+// pt-heartbeat writing the primary's heartbeat row every half second, until
+// the object ends or Stop is called.
+class Heartbeat {
+ public:
+  explicit Heartbeat(const TestServer& server) {
+    const passwd* admin = getpwuid(geteuid());
+    child_ = StartProgram({"/usr/bin/pt-heartbeat", "--update", "--create-table", "--utc",
+                           "--interval=0.5", "--database=kivrel_test", "--table=heartbeat",
+                           "--socket=" + server.socket, "--user=" + std::string(admin->pw_name)});
+  }
+  ~Heartbeat() { Stop(); }
+  void Stop() {
+    if (child_.pid < 0) return;
+    kill(child_.pid, SIGTERM);
+    RunResult r = FinishProgram(child_);
+    EXPECT_EQ(r.err, "");
+    child_.pid = -1;
+  }
+
+ private:
+  Spawned child_;
+};
+
+TEST_F(CheckDbreplica, HeartbeatLag) {
+  const Args table = {"--heartbeat=kivrel_test.heartbeat", "--heartbeat-utc"};
+  auto with = [&table](const Args& more) {
+    Args args = table;
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  Heartbeat heartbeat(server_);
+  RunResult r;
+  ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"--channel="}))).exit_code == 0; })) << r.out;
+  const std::string beat = "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag (0|0\\.[0-9]+|1(\\.[0-9]+)?) s";
+  r = Replica(with({"-w", "2"}));
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(
+      "REPLICA CRITICAL: 2 channels: 'east' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server "
+      "id 3; " + beat + " \\| lag_east=0s;;;0 lag=0s;;;0 heartbeat_lag=[0-9.]+s;2;;0\n"))) << r.out;
+  // One source's row for every channel.
+  r = Replica(with({"-w", "2", "--heartbeat-server-id=1"}));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+
+  // Stopped, the heartbeat ages while Seconds_Behind_Master stays 0.
+  heartbeat.Stop();
+  ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"--channel=", "-w", "2"}))).exit_code == 1; }))
+      << r.out;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(
+      "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat lag (2\\.[0-9]*[1-9]|[3-9]"
+      "(\\.[0-9]+)?) s \\| lag=0s;;;0 heartbeat_lag=[0-9.]+s;2;;0\n"))) << r.out;
+}
+
+TEST(CheckDbreplicaCommandLine, Errors) {
+  const std::string usage = "Usage:\n check_dbreplica [-H host]";
+  const struct {
+    Args args;
+    std::string out;  // the first line, then the usage
+  } cases[] = {
+      {{"--heartbeat=heartbeat"},
+       "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - heartbeat\n"},
+      {{"--heartbeat=db."}, "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - db.\n"},
+      {{"--heartbeat=db.t", "--heartbeat-server-id=0"}, "check_dbreplica: Invalid server id - 0\n"},
+      {{"--heartbeat-server-id=4294967296"}, "check_dbreplica: Invalid server id - 4294967296\n"},
+      {{"--heartbeat-utc"},
+       "check_dbreplica: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
+      {{"--not-replica=2"},
+       "check_dbreplica: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
+      {{"replica.example"}, "check_dbreplica: Unexpected argument - replica.example\n"},
+  };
+  for (const auto& c : cases) {
+    Args args = {CHECK_DBREPLICA_PATH};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunProgram(args, kPlainLocale);
+    EXPECT_EQ(r.out.substr(0, c.out.size() + usage.size()), c.out + usage);
+    EXPECT_EQ(r.exit_code, 3);
+  }
+  RunResult range = RunProgram({CHECK_DBREPLICA_PATH, "-w", "5:1"}, kPlainLocale);
+  EXPECT_EQ(range.out, "Range format incorrect\n");
+  RunResult help = RunProgram({CHECK_DBREPLICA_PATH, "--help"}, kPlainLocale);
+  EXPECT_NE(help.out.find(" --channel=NAME\n    Check only this channel (repeatable)"),
+            std::string::npos);
+  EXPECT_EQ(help.exit_code, 0);
+}
+
+}  // namespace

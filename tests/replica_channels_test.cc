@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+// The verdicts on replication channels and on a cluster node, from rows a
+// server could send; the real servers' rows are in the black-box tests.
+#include "replica_channels.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cluster_state.h"
+#include "common.h"
+#include "state_queries.h"
+
+namespace {
+
+const char* const kNull = nullptr;  // SQL NULL
+
+// Two spellings of the same columns, in the same order.
+const std::vector<std::string> kMariaDb = {
+    "Connection_name", "Slave_IO_Running", "Slave_SQL_Running", "Seconds_Behind_Master",
+    "Master_Server_Id", "Master_Host", "Master_Port", "SQL_Delay", "Last_IO_Errno",
+    "Last_IO_Error", "Last_SQL_Errno", "Last_SQL_Error", "Using_Gtid", "Gtid_IO_Pos"};
+const std::vector<std::string> kMySql = {
+    "Channel_Name", "Replica_IO_Running", "Replica_SQL_Running", "Seconds_Behind_Source",
+    "Source_Server_Id", "Source_Host", "Source_Port", "SQL_Delay", "Last_IO_Errno",
+    "Last_IO_Error", "Last_SQL_Errno", "Last_SQL_Error", "Auto_Position", "Executed_Gtid_Set"};
+
+db_rows Rows(const std::vector<std::string>& names, const std::vector<const char*>& values) {
+  db_rows rows;
+  rows.names = names;
+  auto& row = rows.rows.emplace_back();
+  for (const char* v : values) row.push_back(v ? db_field(v) : db_field());
+  return rows;
+}
+
+struct channel_case {
+  const char* what;
+  std::vector<const char*> values;  // in the order of kMariaDb
+  std::vector<const char*> options;  // w, c, delay, heartbeat, hb-id, verbose
+  int state;
+  std::string text;
+  std::string perf;
+};
+
+TEST(ReplicaChannels, JudgesChannels) {
+  using V = std::vector<const char*>;
+  const V ok = {"", "Yes", "Yes", "0", "1", "db1", "3306", "0", "0", "", "0", "", "No", ""};
+  auto with = [&ok](std::initializer_list<std::pair<int, const char*>> changes) {
+    V v = ok;
+    for (const auto& [i, value] : changes) v[i] = value;
+    return v;
+  };
+  const channel_case cases[] = {
+      {"running", ok, {"w=60", "c=300"}, STATE_OK, "'' IO Yes, SQL Yes, lag 0 s",
+       "lag=0s;60;300;0"},
+      {"named, warning", with({{0, "east"}, {3, "120"}}), {"w=60", "c=300"}, STATE_WARNING,
+       "'east' IO Yes, SQL Yes, lag 120 s", "lag_east=120s;60;300;0"},
+      {"critical lag", with({{3, "400"}}), {"w=60", "c=300"}, STATE_CRITICAL,
+       "'' IO Yes, SQL Yes, lag 400 s", "lag=400s;60;300;0"},
+      {"IO connecting", with({{1, "Connecting"}, {8, "2003"}, {9, "error connecting"}}), {},
+       STATE_CRITICAL, "'' IO Connecting, SQL Yes, lag 0 s, last IO error 2003: error connecting",
+       "lag=0s;;;0"},
+      {"SQL stopped by an error", with({{2, "No"}, {3, kNull}, {10, "1062"}, {11, "Dup|key\nx"}}),
+       {"w=60"}, STATE_CRITICAL, "'' IO Yes, SQL No, lag NULL, last SQL error 1062: Dup/key x", ""},
+      {"SQL stopped by hand", with({{2, "No"}, {3, kNull}}), {}, STATE_CRITICAL,
+       "'' IO Yes, SQL No, lag NULL", ""},
+      {"NULL lag while running", with({{3, kNull}}), {}, STATE_CRITICAL,
+       "'' IO Yes, SQL Yes, lag NULL", ""},
+      {"delay subtracted", with({{3, "3700"}, {7, "3600"}}), {"w=60", "delay"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 100 s", "lag=100s;60;;0"},
+      {"delay never below 0", with({{3, "100"}, {7, "3600"}}), {"w=60", "delay"}, STATE_OK,
+       "'' IO Yes, SQL Yes, lag 0 s", "lag=0s;60;;0"},
+      {"delay kept", with({{3, "3700"}, {7, "3600"}}), {"w=60"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 3700 s", "lag=3700s;60;;0"},
+      {"heartbeat of the source", with({{3, "9"}}), {"w=2", "heartbeat"}, STATE_OK,
+       "'' IO Yes, SQL Yes, lag 9 s, heartbeat lag 0.5 s", "lag=9s;;;0 heartbeat_lag=0.5s;2;;0"},
+      {"heartbeat lagging", with({{0, "east"}, {4, "3"}}), {"w=2", "heartbeat"}, STATE_WARNING,
+       "'east' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s",
+       "lag_east=0s;;;0 heartbeat_lag_east=2.5s;2;;0"},
+      {"heartbeat of another id", ok, {"w=2", "heartbeat", "id=3"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s", "lag=0s;;;0 heartbeat_lag=2.5s;2;;0"},
+      {"no heartbeat row", with({{4, "7"}}), {"heartbeat"}, STATE_CRITICAL,
+       "'' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server id 7", "lag=0s;;;0"},
+      {"verbose", with({{12, "Slave_Pos"}, {13, "0-1-20"}}), {"verbose"}, STATE_OK,
+       "'' IO Yes, SQL Yes, lag 0 s, source db1:3306, GTID 0-1-20", "lag=0s;;;0"},
+  };
+  const std::map<unsigned long, double> heartbeats = {{1, 0.5}, {3, 2.5}};
+  for (const auto& c : cases) {
+    channel_settings settings;
+    char *warning = nullptr, *critical = nullptr;
+    for (const char* text : c.options) {
+      const std::string option = text;
+      if (option.rfind("w=", 0) == 0) warning = const_cast<char*>(text + 2);
+      if (option.rfind("c=", 0) == 0) critical = const_cast<char*>(text + 2);
+      settings.subtract_delay |= option == "delay";
+      settings.heartbeat |= option == "heartbeat";
+      settings.verbose |= option == "verbose";
+      if (option == "id=3") settings.heartbeat_server_id = 3;
+    }
+    set_thresholds(&settings.lag, warning, critical);
+    // The same row in MySQL's spelling gives the same verdict (its GTID
+    // column says 1 where MariaDB's says how).
+    std::vector<const char*> mysql_values = c.values;
+    mysql_values[12] = c.values[12] == std::string("No") ? "0" : "1";
+    for (const auto& names : {kMariaDb, kMySql}) {
+      std::vector<channel_row> channels;
+      ASSERT_TRUE(read_channels(Rows(names, names == kMySql ? mysql_values : c.values), &channels));
+      ASSERT_EQ(channels.size(), 1u);
+      channel_verdict v = judge_channel(channels[0], heartbeats, settings);
+      std::string perf;
+      for (const auto& item : v.perf) perf += (perf.empty() ? "" : " ") + item;
+      EXPECT_EQ(v.state, c.state) << c.what << " in " << names[0];
+      EXPECT_EQ(v.text, c.text) << c.what << " in " << names[0];
+      EXPECT_EQ(perf, c.perf) << c.what << " in " << names[0];
+    }
+  }
+  std::vector<channel_row> none;
+  EXPECT_FALSE(read_channels(Rows({"Connection_name", "Seconds_Behind_Master"}, {"", "0"}), &none));
+}
+
+TEST(ReplicaChannels, ReportsTheWorstFirst) {
+  std::vector<channel_verdict> verdicts = {
+      {STATE_OK, "'a' fine", {"lag_a=0s"}},
+      {STATE_CRITICAL, "'b' stopped", {}},
+      {STATE_WARNING, "'c' slow", {"lag_c=90s"}},
+      missing_channel("d"),
+  };
+  std::string line;
+  EXPECT_EQ(report_channels(verdicts, &line), STATE_CRITICAL);
+  EXPECT_EQ(line, "4 channels: 'b' stopped; 'd' not found; 'c' slow; 'a' fine | lag_c=90s lag_a=0s");
+  EXPECT_EQ(report_channels({verdicts[0]}, &line), STATE_OK);
+  EXPECT_EQ(line, "1 channel: 'a' fine | lag_a=0s");
+}
+
+TEST(ReplicaChannels, StatementByServer) {
+  const struct {
+    const char* info;
+    unsigned long version;
+    std::string statement;
+  } cases[] = {
+      {"10.11.19-MariaDB-0+deb12u1", 101119, "SHOW ALL REPLICAS STATUS"},
+      {"10.5.1-MariaDB", 100501, "SHOW ALL REPLICAS STATUS"},
+      {"10.5.0-MariaDB-log", 100500, "SHOW ALL SLAVES STATUS"},
+      {"8.0.22", 80022, "SHOW REPLICA STATUS"},
+      {"8.4.0-commercial", 80400, "SHOW REPLICA STATUS"},
+      {"8.0.21", 80021, "SHOW SLAVE STATUS"},
+      {"5.7.44-log", 50744, "SHOW SLAVE STATUS"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(replica_status_statement(c.info, c.version), c.statement) << c.info;
+}
+
+TEST(ClusterState, JudgesNodes) {
+  const std::map<std::string, std::string> synced = {
+      {"wsrep_ready", "ON"}, {"wsrep_connected", "ON"}, {"wsrep_cluster_status", "Primary"},
+      {"wsrep_local_state_comment", "Synced"}, {"wsrep_cluster_size", "3"},
+      {"wsrep_flow_control_paused", "0.000000"}, {"wsrep_local_recv_queue_avg", "0.25"}};
+  auto with = [&synced](std::initializer_list<std::pair<const std::string, std::string>> changes) {
+    auto status = synced;
+    for (const auto& [name, value] : changes) status[name] = value;
+    return status;
+  };
+  const std::string perf3 = "size=3;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0";
+  const struct {
+    const char* what;
+    std::string wsrep_on;
+    std::map<std::string, std::string> status;
+    int state;
+    std::string text;
+    std::string perf;
+  } cases[] = {
+      {"no cluster node", "OFF", {}, STATE_UNKNOWN, "not a cluster node", ""},
+      {"MySQL", "", {}, STATE_UNKNOWN, "not a cluster node", ""},
+      {"synced", "ON", synced, STATE_OK, "Synced, Primary, size 3", perf3},
+      {"a node lost", "ON", with({{"wsrep_cluster_size", "2"}}), STATE_WARNING,
+       "Synced, Primary, size 2",
+       "size=2;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+      {"alone", "ON", with({{"wsrep_cluster_size", "1"}}), STATE_CRITICAL, "Synced, Primary, size 1",
+       "size=1;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+      {"donor", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}), STATE_WARNING,
+       "Donor/Desynced, Primary, size 3", perf3},
+      {"joined", "ON", with({{"wsrep_local_state_comment", "Joined"}}), STATE_CRITICAL,
+       "Joined, Primary, size 3", perf3},
+      {"non-primary", "ON",
+       with({{"wsrep_ready", "OFF"}, {"wsrep_cluster_status", "non-Primary"},
+             {"wsrep_local_state_comment", "Initialized"}}),
+       STATE_CRITICAL, "not ready, Initialized, non-Primary, size 3", perf3},
+      {"disconnected", "ON", with({{"wsrep_connected", "OFF"}}), STATE_CRITICAL,
+       "not connected, Synced, Primary, size 3", perf3},
+      {"flow control", "ON", with({{"wsrep_flow_control_paused", "0.75"}}), STATE_CRITICAL,
+       "Synced, Primary, size 3, flow control paused 0.75",
+       "size=3;3:;2:;0 flow_control_paused=0.75;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+      {"missing", "ON", [&synced] { auto s = synced; s.erase("wsrep_cluster_size"); return s; }(),
+       STATE_UNKNOWN, "wsrep_cluster_size not reported", ""},
+      {"not a number", "ON", with({{"wsrep_local_recv_queue_avg", "x|y"}}), STATE_UNKNOWN,
+       "wsrep_local_recv_queue_avg is not a number: x/y", ""},
+  };
+  cluster_settings settings;
+  char size_warning[] = " 3:", size_critical[] = "2:", flow_critical[] = "0.5";
+  set_thresholds(&settings.size, size_warning, size_critical);
+  set_thresholds(&settings.flow_control, nullptr, flow_critical);
+  // The statement asks for every variable judged.
+  for (const char* name : cluster_status_names)
+    EXPECT_NE(std::string(CLUSTER_STATUS).find(std::string("'") + name + "'"), std::string::npos);
+  for (const auto& c : cases) {
+    cluster_verdict v = judge_cluster(c.wsrep_on, c.status, settings);
+    EXPECT_EQ(v.state, c.state) << c.what;
+    EXPECT_EQ(v.text, c.text) << c.what;
+    EXPECT_EQ(v.perf, c.perf) << c.what;
+  }
+}
+
+}  // namespace
