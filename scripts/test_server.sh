@@ -463,9 +463,18 @@ start_one() {
   rm -f -- "$SOCKET"
   local attempt=0
   SERVER_PID=""
+  local -a extra
   while :; do
     SERVER_PORT=$(pick_port)
-    if launch "$SERVER_PORT" "$@"; then
+    # Servers that listen on further ports pick them anew with each try
+    # (EXTRA_ARGS_FN fills EXTRA_ARGS), since any of them may be the one
+    # that was taken.
+    extra=()
+    if [[ -n "${EXTRA_ARGS_FN:-}" ]]; then
+      "$EXTRA_ARGS_FN"
+      extra=("${EXTRA_ARGS[@]}")
+    fi
+    if launch "$SERVER_PORT" "$@" "${extra[@]}"; then
       break
     fi
     attempt=$((attempt + 1))
@@ -748,17 +757,29 @@ ENV
 # start_node N ADDRESSES [OPTION...]: start the cluster's node N, which
 # finds the others at the group addresses ADDRESSES; sets NODE_SOCKET,
 # NODE_PORT and NODE_PID as start_one does.
+# node_ports: fresh group, IST and state-transfer ports for node NODE_N,
+# and the options that name them, in EXTRA_ARGS.
+node_ports() {
+  local n=$NODE_N
+  GROUP_PORTS[$n]=$(pick_port)
+  IST_PORTS[$n]=$(pick_port)
+  SST_PORTS[$n]=$(pick_port)
+  EXTRA_ARGS=(
+    --wsrep-node-address="127.0.0.1:${GROUP_PORTS[$n]}"
+    --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:${GROUP_PORTS[$n]};ist.recv_addr=127.0.0.1:${IST_PORTS[$n]};gcache.size=16M;evs.suspect_timeout=PT3S;evs.inactive_timeout=PT4S;evs.install_timeout=PT4S"
+    --wsrep-sst-receive-address="127.0.0.1:${SST_PORTS[$n]}"
+  )
+}
+
 start_node() {
   local n=$1 addresses=$2
   shift 2
   use_server "node$n"
-  start_one --server-id="$((10 + n))" \
+  NODE_N=$n EXTRA_ARGS_FN=node_ports start_one --server-id="$((10 + n))" \
     --wsrep-on=ON --wsrep-provider="$GALERA_PROVIDER" \
     --wsrep-cluster-name=kivrel_test --wsrep-node-name="node$n" \
     --wsrep-cluster-address="gcomm://$addresses" \
-    --wsrep-node-address="127.0.0.1:${GROUP_PORTS[$n]}" \
-    --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:${GROUP_PORTS[$n]};ist.recv_addr=127.0.0.1:${IST_PORTS[$n]};gcache.size=16M;evs.suspect_timeout=PT3S;evs.inactive_timeout=PT4S;evs.install_timeout=PT4S" \
-    --wsrep-sst-method=rsync --wsrep-sst-receive-address="127.0.0.1:${SST_PORTS[$n]}" \
+    --wsrep-sst-method=rsync \
     --binlog-format=ROW --default-storage-engine=InnoDB --innodb-autoinc-lock-mode=2 "$@"
   NODE_SOCKET[$n]=$SOCKET
   NODE_PORT[$n]=$SERVER_PORT
