@@ -19,9 +19,12 @@ packages=(
 # The replica and cluster checks' test fixtures: a heartbeat writer, and
 # Galera with its rsync state transfer.
 packages+=(percona-toolkit galera-4 rsync)
-# Packages of other check-plugin collections, and the packages that pull
-# them in. None of them may be on a machine that builds or tests ours.
-readonly foreign_pattern='^(monitoring-plugins.*|nagios-plugins.*|nagios4-common|nagios4-core|nagios4)$'
+# Packages of other check-plugin collections (they ship as "NAME-plugins"
+# and "NAME-plugins-PART"), and the classic engine's packages, whose common
+# files pull one in. None of them may be on a machine that builds or tests
+# ours; the engine test unpacks the classic engine instead.
+readonly classic_engine=nagios4
+readonly foreign_pattern="^([a-z0-9]+-plugins(-.+)?|${classic_engine}(-core|-common)?)\$"
 readonly LOCALE_NAME=de_DE.UTF-8
 
 as_root=()

@@ -50,6 +50,8 @@ OBJECT_ENGINE=$(find_program icinga2)
 # installed (see scripts/classic_engine.sh).
 CLASSIC_ENGINE=$(bash "$(dirname "${BASH_SOURCE[0]}")/../scripts/classic_engine.sh" "$CACHE_DIR") ||
   fail "the classic engine could not be unpacked"
+classic_keyword=$(basename "$CLASSIC_ENGINE")
+classic_keyword=${classic_keyword%%[0-9]*}
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-engines.XXXXXX")
 ENGINE_PID=""
@@ -107,9 +109,10 @@ precached_object_file=$N/objects.precache
 state_retention_file=$N/retention.dat
 check_result_path=$N/checkresults
 command_file=$N/core.cmd
-# The core runs as this user and group (the keywords are its own).
-nagios_user=$(id -un)
-nagios_group=$(id -gn)
+# The core runs as this user and group (keywords named after the core:
+# its binary's name without the major version).
+${classic_keyword}_user=$(id -un)
+${classic_keyword}_group=$(id -gn)
 # The core warns when this is unset.
 illegal_macro_output_chars=\`~\$&|'"<>
 EOF
@@ -217,7 +220,7 @@ define service {
     register              0
 }
 define command {
-    command_name    check_nrpe
+    command_name    kivrel_remote
     command_line    /bin/true '$ARG1$'
 }
 EOF

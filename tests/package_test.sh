@@ -152,7 +152,7 @@ check_contents() {
   for p in "${programs[@]}"; do
     grep -q "check_command = \"kivrel_${p#check_}\"" "$examples/services-objects.conf" ||
       fail "$name: services-objects.conf has no service of kivrel_${p#check_}"
-    grep -Eq "^ +check_command +(check_nrpe!)?kivrel_${p#check_}" "$examples/services-commands.cfg" ||
+    grep -Eq "^ +check_command +(kivrel_remote!)?kivrel_${p#check_}" "$examples/services-commands.cfg" ||
       fail "$name: services-commands.cfg has no service of kivrel_${p#check_}"
     grep -q "^command\[.*\]=$plugin_dir/$p " "$examples/remote-commands.cfg" ||
       fail "$name: remote-commands.cfg does not run $p"
