@@ -12,7 +12,7 @@ packages=(
   gettext locales
   hyperfine python3 valgrind
   clang libclang-rt-14-dev
-  help2man lintian dpkg-dev fakeroot
+  help2man lintian dpkg-dev fakeroot man-db   # man renders the pages in the package test
   devscripts   # hardening-check, for the package test
   icinga2-bin   # the object-configured engine; the classic one is unpacked by the engine test
 )
