@@ -14,7 +14,10 @@
 #   3. runs a private object engine with a copy of the definitions that names the
 #      programs in BUILT_DIR, against the test server of SERVER_ENV, and
 #      reads the engine's own check results back over its API on loopback:
-#      state, output and the performance data as the engine parsed them.
+#      state, output and the performance data as the engine parsed them;
+#   4. runs the classic core likewise on the commands whose arguments need
+#      care (a query with single quotes, the commands without ranges), and
+#      reads its results from its status file.
 # Everything lives in a temporary directory; the engine is stopped and the
 # directory removed however the test ends.
 set -euo pipefail
@@ -207,6 +210,31 @@ define service {
     use                   kivrel_service
     service_description   cluster
     check_command         kivrel_dbcluster!3:!2:!-f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   replica_threads
+    check_command         kivrel_dbhealth_replica_noranges!-f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   query_critical_only
+    check_command         kivrel_dbquery_noranges!SELECT 1!-c 5
+}
+define service {
+    use                   kivrel_service
+    service_description   expression_plain
+    check_command         kivrel_dbstatus_expression_noranges!Threads_running!running!-f /etc/kivrel-plugins/my.cnf
+}
+define service {
+    use                   kivrel_service
+    service_description   channels_plain
+    check_command         kivrel_dbreplica_noranges!-c 600
+}
+define service {
+    use                   kivrel_service
+    service_description   cluster_plain
+    check_command         kivrel_dbcluster_noranges!-c 2:
 }
 EOF
 # The shipped example services, on the host and template above.
@@ -579,5 +607,109 @@ expect_line "channels perf lag_east=0s;60;300;0"
 # The primary is no cluster node.
 expect_line "cluster exit 3"
 expect_line "cluster output CLUSTER UNKNOWN: not a cluster node"
+
+# ---- 4. The classic core runs the commands that need care ------------------
+# The commands as shipped with the build's programs, every check due at
+# once and then every few seconds (interval_length=1).
+defs=$(<"$CLASSIC_DEFS")
+printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$N/run-commands.cfg"
+grep -v '^cfg_file=' "$N/main.cfg" >"$N/run.cfg"
+cat >>"$N/run.cfg" <<EOF
+cfg_file=$N/run-commands.cfg
+cfg_file=$N/run-objects.cfg
+query_socket=$N/core.qh
+interval_length=1
+max_service_check_spread=1
+status_update_interval=1
+retain_state_information=0
+use_syslog=0
+EOF
+cat >"$N/my.cnf" <<EOF
+[monitoring]
+user = $DB_USER
+password = $DB_PASSWORD
+EOF
+login="-f $N/my.cnf -g monitoring"
+# The timeperiod, contact and host of the validation, without its services.
+sed -n '1,/^define service {$/p' "$N/objects.cfg" | sed '$d' >"$N/run-objects.cfg"
+cat >>"$N/run-objects.cfg" <<EOF
+define service {
+    name                  kivrel_run
+    register              0
+    host_name             db
+    max_check_attempts    1
+    check_interval        5
+    retry_interval        5
+    check_period          always
+    notification_period   always
+    contacts              admin
+}
+define service {
+    use                   kivrel_run
+    service_description   quoted
+    check_command         kivrel_dbquery!SELECT CHAR_LENGTH('\''a'\'''\''b'\'')!5!10!-P $DB_PORT $login
+}
+define service {
+    use                   kivrel_run
+    service_description   query_critical_only
+    check_command         kivrel_dbquery_noranges!SELECT 7!-c 5 -P $DB_PORT $login
+}
+define service {
+    use                   kivrel_run
+    service_description   replica_threads
+    check_command         kivrel_dbhealth_replica_noranges!-P $DB_REPLICA_PORT $login
+}
+define service {
+    use                   kivrel_run
+    service_description   expression_plain
+    check_command         kivrel_dbstatus_expression_noranges!Threads_connected!connected!-P $DB_PORT $login
+}
+define service {
+    use                   kivrel_run
+    service_description   channels_plain
+    check_command         kivrel_dbreplica_noranges!-c 600 -P $DB_REPLICA_PORT $login
+}
+define service {
+    use                   kivrel_run
+    service_description   cluster_plain
+    check_command         kivrel_dbcluster_noranges!-c 2: -P $DB_PORT $login
+}
+EOF
+"$CLASSIC_ENGINE" -v "$N/run.cfg" >"$N/run-verify.log" 2>&1 ||
+  { cat "$N/run-verify.log" >&2; fail "the classic core rejects the run configuration"; }
+setsid "$CLASSIC_ENGINE" "$N/run.cfg" </dev/null >"$N/run.log" 2>&1 &
+ENGINE_PID=$!
+
+# One line per checked service of the status file: "NAME STATE OUTPUT|PERF".
+read_status() {
+  awk '/^servicestatus \{/ { name = ""; checked = 0; output = ""; perf = "" }
+    { key = $0; sub(/^\t/, "", key); sub(/=.*/, "", key); value = substr($0, index($0, "=") + 1) }
+    key == "service_description" { name = value }
+    key == "has_been_checked" { checked = value }
+    key == "current_state" { state = value }
+    key == "plugin_output" { output = value }
+    key == "performance_data" { perf = value }
+    /^\t\}$/ && name != "" && checked == 1 { print name, state, output "|" perf; name = "" }' \
+    "$N/status.dat" 2>/dev/null
+}
+results=$TMP/classic-results
+deadline=$((SECONDS + RESULT_TIMEOUT))
+until read_status >"$results" && (($(wc -l <"$results") == 6)); do
+  kill -0 "$ENGINE_PID" 2>/dev/null || { cat "$N/run.log" >&2; fail "the classic core ended early"; }
+  ((SECONDS < deadline)) ||
+    { cat "$results" "$N/core.log" >&2; fail "no check results from the classic core within ${RESULT_TIMEOUT}s"; }
+  sleep 0.5
+done
+stop_engine
+
+# The quotes reach the server as written: 'a''b' is a text of 3 characters.
+expect_line "quoted 0 QUERY OK: 'SELECT CHAR_LENGTH('a''b')' returned 3.000000|result=3;5;10"
+# No empty range in place of the one left out.
+expect_line "query_critical_only 2 QUERY CRITICAL: 'SELECT 7' returned 7.000000|result=7;;5"
+expect_match "replica_threads 0 Uptime: .* Slave IO: Yes Slave SQL: Yes Seconds Behind Master: 0\|.*"
+expect_match "expression_plain 0 STATUS OK: connected [0-9]+\|connected=[0-9]+"
+# The core keeps the channels' ";" as ":" in the output it stores.
+expect_match "channels_plain 0 REPLICA OK: 2 channels: .*\|lag=0s;;600;0 lag_east=0s;;600;0"
+expect_line "cluster_plain 3 CLUSTER UNKNOWN: not a cluster node|"
 
 echo "engines_test.sh: all checks passed"
