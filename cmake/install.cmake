@@ -98,3 +98,16 @@ install(FILES
   "${PROJECT_BINARY_DIR}/kivrel-pluginsConfig.cmake"
   "${PROJECT_BINARY_DIR}/kivrel-pluginsConfigVersion.cmake"
   DESTINATION "${cmake_package_dir}" COMPONENT dev)
+
+# ---- The state directory -----------------------------------------------------
+# Checks that keep state between runs (check_dbstatus's rates) run as the
+# engine's user, who cannot create a directory in /var/lib. Below this
+# directory each user gets one of its own, made 0700 and checked for its
+# owner and mode at every use; so the directory itself is open to every
+# user, with the sticky bit, as /var/tmp is: each may make its own, none can
+# remove or rename another's.
+install(DIRECTORY DESTINATION "${KIVREL_STATE_DIR}" COMPONENT runtime)
+install(CODE "
+  execute_process(COMMAND chmod 1777 \"\$ENV{DESTDIR}${KIVREL_STATE_DIR}\"
+                  COMMAND_ERROR_IS_FATAL ANY)
+" COMPONENT runtime)

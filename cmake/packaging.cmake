@@ -287,7 +287,20 @@ if(KIVREL_STATIC_BUILT_USING)
   set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/cpack_built_using.cmake")
 endif()
 
+# ---- Maintainer scripts ------------------------------------------------------------
+# Purging the package removes the state the checks kept; removing it keeps
+# the state, as dpkg keeps a directory that is not empty.
+file(WRITE "${packaging_dir}/postrm" "#!/bin/sh
+set -e
+if [ \"$1\" = purge ]; then
+    rm -rf '${KIVREL_STATE_DIR}'
+fi
+")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${packaging_dir}/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
 # ---- lintian overrides ---------------------------------------------------------------
+string(REGEX REPLACE "^/" "" state_dir_in_package "${KIVREL_STATE_DIR}")
 # Each line says why lintian's finding does not hold for these packages.
 set(no_itp "# The packages are not uploaded to Debian, so their first changelog entry
 # has no ITP bug to close.
@@ -298,6 +311,9 @@ file(WRITE "${packaging_dir}/lintian/${KIVREL_PACKAGE}" "${no_itp}"
 # monitoring engines run them by their full path; their manual pages are
 # still the operator's reference.
 ${KIVREL_PACKAGE}: spare-manual-page [usr/share/man/man8/*]
+# The state directory is open to every user, with the sticky bit, as
+# /var/tmp is: each engine's user makes its own directory (0700) in it.
+${KIVREL_PACKAGE}: non-standard-dir-perm 1777 != 0755 [${state_dir_in_package}/]
 ")
 if(KIVREL_STATIC_BUILT_USING)
   file(APPEND "${packaging_dir}/lintian/${KIVREL_PACKAGE}"

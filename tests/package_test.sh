@@ -112,8 +112,9 @@ check_contents() {
     listing=$(dpkg-deb --contents "$deb")
     while read -r mode owner _ _ _ path _; do
       [[ "$owner" == root/root ]] || fail "$path is owned by $owner"
-      case "$mode" in
-        drwxr-xr-x | -rw-r--r-- | -rwxr-xr-x | lrwxrwxrwx) ;;
+      case "$mode $path" in
+        "drwxrwxrwt ./var/lib/kivrel-plugins/") ;;  # the state directory, as /var/tmp
+        "drwxr-xr-x "* | "-rw-r--r-- "* | "-rwxr-xr-x "* | "lrwxrwxrwx "*) ;;
         *) fail "$path has mode $mode" ;;
       esac
     done <<<"$listing"
@@ -126,6 +127,11 @@ check_contents() {
       diff <(echo "$packaged") <(echo "$installed") >&2 || true
     fi
     if [[ $component == runtime ]]; then
+      # Checks of every user keep their state there (see cmake/install.cmake).
+      grep -q '^drwxrwxrwt root/root .* \./var/lib/kivrel-plugins/$' <<<"$listing" ||
+        fail "$name: the runtime package lacks the state directory /var/lib/kivrel-plugins, mode 1777"
+      [[ "$(dpkg-deb --info "$deb" postrm)" == *"rm -rf '/var/lib/kivrel-plugins'"* ]] ||
+        fail "$name: the runtime package's postrm does not purge the state directory"
       listing_runtime=$listing packaged_runtime=$packaged
     else
       packaged_dev=$packaged
