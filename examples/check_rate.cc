@@ -4,8 +4,9 @@
 // served), keeps the counter between runs with state retention, and reports
 // the counter's rate per second against warning and critical ranges.
 //
-//   check_rate -C '/usr/bin/cat /sys/class/net/eth0/statistics/rx_bytes'
-//              -l rx_bytes -w 1000000 -c 5000000
+//   c++ -o check_rate check_rate.cc $(pkg-config --cflags --libs kivrel-plugins)
+//   ./check_rate -C '/usr/bin/cat /sys/class/net/lo/statistics/rx_bytes'
+//                -l rx_bytes -w 1000000 -c 5000000
 #include <getopt.h>
 
 #include <cerrno>
@@ -15,7 +16,16 @@
 #include <cstring>
 #include <ctime>
 
+#if __has_include("build_config.h")
+// Built in the source tree: the project's version, catalogue and folders.
 #include "build_config.h"
+#else
+// Built on its own, against the installed kivrel-plugins-dev: a version of
+// its own, and the messages of the installed kivrel-plugins catalogue.
+#define NP_VERSION "1.0"
+#define PACKAGE "kivrel-plugins"
+#define LOCALEDIR "/usr/share/locale"
+#endif
 #include "common.h"
 #include "kitcore.h"
 #include "kitrun.h"

@@ -322,7 +322,8 @@ make_tls() {
 basicConstraints = critical,CA:FALSE
 keyUsage = critical,digitalSignature
 extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1,DNS:localhost
+# The README's examples connect to db.example.
+subjectAltName = IP:127.0.0.1,DNS:localhost,DNS:db.example
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [client]
