@@ -10,7 +10,8 @@
 #   1. checks that both files name the programs in PLUGIN_DIR;
 #   2. validates each with its engine (the classic core's -v, the object
 #      engine's daemon -C), in a configuration of our own that uses every
-#      command, and with the example services of examples/;
+#      command (those without ranges in that of 4.), and with the example
+#      services of examples/;
 #   3. runs a private object engine with a copy of the definitions that names the
 #      programs in BUILT_DIR, against the test server of SERVER_ENV, and
 #      reads the engine's own check results back over its API on loopback:
@@ -210,31 +211,6 @@ define service {
     use                   kivrel_service
     service_description   cluster
     check_command         kivrel_dbcluster!3:!2:!-f /etc/kivrel-plugins/my.cnf
-}
-define service {
-    use                   kivrel_service
-    service_description   replica_threads
-    check_command         kivrel_dbhealth_replica_noranges!-f /etc/kivrel-plugins/my.cnf
-}
-define service {
-    use                   kivrel_service
-    service_description   query_critical_only
-    check_command         kivrel_dbquery_noranges!SELECT 1!-c 5
-}
-define service {
-    use                   kivrel_service
-    service_description   expression_plain
-    check_command         kivrel_dbstatus_expression_noranges!Threads_running!running!-f /etc/kivrel-plugins/my.cnf
-}
-define service {
-    use                   kivrel_service
-    service_description   channels_plain
-    check_command         kivrel_dbreplica_noranges!-c 600
-}
-define service {
-    use                   kivrel_service
-    service_description   cluster_plain
-    check_command         kivrel_dbcluster_noranges!-c 2:
 }
 EOF
 # The shipped example services, on the host and template above.
