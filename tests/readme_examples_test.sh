@@ -97,7 +97,7 @@ if ((inside)); then
     fi
     port=""
     for host in 127.0.0.1 "${HOSTS[@]}"; do
-      if [[ "$text" == *"-H $host "* ]]; then
+      if [[ "$text" =~ -H\ ${host//./\\.}( |$) ]]; then
         port=$(<"$work/port.$host")
       fi
     done
