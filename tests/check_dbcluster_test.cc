@@ -52,6 +52,10 @@ TEST_F(CheckDbcluster, NodeStates) {
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
       "CLUSTER OK: Synced, Primary, size 3 \\| size=3;3:;2:;0 " + kPerf))) << r.out;
   EXPECT_EQ(r.exit_code, 0);
+  r = Node(1, {"-v", "--flow-control-critical=0.5"});
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(
+      "CLUSTER OK: Synced, Primary, size 3, flow control paused 0, receive queue [0-9.]+ \\| "
+      "size=3;;;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=[0-9.]+;;;0\n"))) << r.out;
 
   ServerSql("node2", "SET GLOBAL wsrep_desync = ON", CLUSTER_SERVER_DIR);
   ASSERT_TRUE(WaitStatus(2, "wsrep_local_state_comment", "Donor/Desynced"));

@@ -210,9 +210,12 @@ TEST(CheckDbreplicaCommandLine, Errors) {
       {{"--heartbeat=heartbeat"},
        "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - heartbeat\n"},
       {{"--heartbeat=db."}, "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - db.\n"},
+      {{"--heartbeat=.t"}, "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - .t\n"},
       {{"--heartbeat=db.t", "--heartbeat-server-id=0"}, "check_dbreplica: Invalid server id - 0\n"},
       {{"--heartbeat-server-id=4294967296"}, "check_dbreplica: Invalid server id - 4294967296\n"},
       {{"--heartbeat-utc"},
+       "check_dbreplica: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
+      {{"--heartbeat-server-id=7"},
        "check_dbreplica: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
       {{"--not-replica=2"},
        "check_dbreplica: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
@@ -225,6 +228,10 @@ TEST(CheckDbreplicaCommandLine, Errors) {
     EXPECT_EQ(r.out.substr(0, c.out.size() + usage.size()), c.out + usage);
     EXPECT_EQ(r.exit_code, 3);
   }
+  // The largest server id is one.
+  RunResult id = RunProgram({CHECK_DBREPLICA_PATH, "--heartbeat=db.t", "--heartbeat-server-id=4294967295",
+                             "-H", "127.0.0.1", "-P", ClosedPort()}, kPlainLocale);
+  EXPECT_EQ(id.out.substr(0, 35), "REPLICA CRITICAL: Can't connect to ") << id.out;
   RunResult range = RunProgram({CHECK_DBREPLICA_PATH, "-w", "5:1"}, kPlainLocale);
   EXPECT_EQ(range.out, "Range format incorrect\n");
   RunResult help = RunProgram({CHECK_DBREPLICA_PATH, "--help"}, kPlainLocale);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -43,11 +44,37 @@ class CheckDbstatus : public ::testing::Test {
                          server_.user, "-p" + server_.password, "-N", "-e", sql});
   }
 
+  // Wait up to 5 s for the Uptime of the server \a which to reach \a seconds.
+  static bool WaitForUptime(const std::string& which, int seconds) {
+    for (int i = 0; i < 50; ++i) {
+      std::vector<std::string> row = Split(ServerSql(which, "SHOW GLOBAL STATUS LIKE 'Uptime'"), '\t');
+      if (row.size() == 2 && std::stoi(row[1]) >= seconds) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
   TestServer server_;
   ScopedTempDir state_;
 };
 
+// Each mode's value against the figure computed here from the same sample:
+// the variables it rests on are expressions of their own in the same run.
 TEST_F(CheckDbstatus, EveryMode) {
+  // Since start, a rate is the count over the Uptime: at 0 it has no value,
+  // at 1 it equals the delta. A slow statement and a refused login give
+  // those rates something to count.
+  ASSERT_TRUE(WaitForUptime("primary", 2));
+  ASSERT_EQ(FinishProgram(StartClient("SET SESSION long_query_time = 0; SELECT 1")).exit_code, 0);
+  RunProgram({CHECK_DBSTATUS_PATH, "-H", server_.host, "-P", server_.port, "-u", server_.user,
+              "-p", "wrong", "-m", "uptime"}, kPlainLocale);
+
+  using Values = std::vector<double>;
+  using Figure = double (*)(const Values&);
+  const Figure same = [](const Values& v) { return v[0]; };
+  const Figure percent = [](const Values& v) { return 100 * v[0] / v[1]; };
+  const Figure hit = [](const Values& v) { return 100 - 100 * v[0] / v[1]; };
+  const Figure per_second = [](const Values& v) { return v[0] / v[1]; };
   const char* num = "[0-9]+(?:\\.[0-9]+)?";
   const struct {
     const char* mode;
@@ -56,41 +83,74 @@ TEST_F(CheckDbstatus, EveryMode) {
     const char* uom;
     bool counts;        // uses rate() or delta(): the first run counts since start
     const char* ranges;  // the performance data after the unit
+    std::vector<std::string> from;  // the variables of its figure
+    Figure figure;                  // null: a probe, no figure
   } modes[] = {
-      {"uptime", "uptime", "[0-9]+", "s", false, ";600:"},
-      {"connections", "connections", num, "%", false, ";80;95;0;100"},
-      {"connections-peak", "connections peak", num, "%", false, ";;;0;100"},
-      {"threads-running", "threads running", "[1-9][0-9]*", "", false, ""},
-      {"thread-cache-hit", "thread cache hit", num, "%", true, ";90:;;0;100"},
-      {"table-cache-hit", "table cache hit", num, "%", true, ";90:;;0;100"},
-      {"buffer-pool-hit", "buffer pool hit", num, "%", true, ";99:;95:;0;100"},
-      {"buffer-pool-wait-free", "buffer pool wait free", "0", "", true, ";1;10"},
-      {"tmp-disk-tables", "tmp disk tables", num, "%", true, ";25;50;0;100"},
-      {"slow-queries", "slow queries", num, "", true, ";1;10"},
-      {"aborted-connects", "aborted connects", num, "", true, ";1;10"},
-      {"aborted-clients", "aborted clients", num, "", true, ";1;10"},
-      {"queries", "queries", num, "", true, ""},
-      {"open-files", "open files", num, "%", false, ";80;95;0;100"},
-      {"deadlocks", "deadlocks", "0", "", true, ";0.1;1"},
+      {"uptime", "uptime", "[0-9]+", "s", false, ";600:", {"Uptime"}, same},
+      {"connections", "connections", num, "%", false, ";80;95;0;100",
+       {"Threads_connected", "@max_connections"}, percent},
+      {"connections-peak", "connections peak", num, "%", false, ";;;0;100",
+       {"Max_used_connections", "@max_connections"}, percent},
+      {"threads-running", "threads running", "[1-9][0-9]*", "", false, "", {"Threads_running"},
+       same},
+      {"thread-cache-hit", "thread cache hit", num, "%", true, ";90:;;0;100",
+       {"Threads_created", "Connections"}, hit},
+      {"table-cache-hit", "table cache hit", num, "%", true, ";90:;;0;100",
+       {"Table_open_cache_hits", "Table_open_cache_misses"},
+       [](const Values& v) { return 100 * v[0] / (v[0] + v[1]); }},
+      {"buffer-pool-hit", "buffer pool hit", num, "%", true, ";99:;95:;0;100",
+       {"Innodb_buffer_pool_reads", "Innodb_buffer_pool_read_requests"}, hit},
+      {"buffer-pool-wait-free", "buffer pool wait free", "0", "", true, ";1;10",
+       {"Innodb_buffer_pool_wait_free", "Uptime"}, per_second},
+      {"tmp-disk-tables", "tmp disk tables", num, "%", true, ";25;50;0;100",
+       {"Created_tmp_disk_tables", "Created_tmp_tables"}, percent},
+      {"slow-queries", "slow queries", num, "", true, ";1;10", {"Slow_queries", "Uptime"},
+       per_second},
+      {"aborted-connects", "aborted connects", num, "", true, ";1;10",
+       {"Aborted_connects", "Uptime"}, per_second},
+      {"aborted-clients", "aborted clients", num, "", true, ";1;10",
+       {"Aborted_clients", "Uptime"}, per_second},
+      {"queries", "queries", num, "", true, "", {"Questions", "Uptime"}, per_second},
+      {"open-files", "open files", num, "%", false, ";80;95;0;100",
+       {"Open_files", "@open_files_limit"}, percent},
+      {"deadlocks", "deadlocks", "0", "", true, ";0.1;1", {"Innodb_deadlocks", "Uptime"},
+       per_second},
       // Other tests may run statements on the server meanwhile.
-      {"long-query", "long query", "[0-9]+", "s", false, ";60;300"},
-      {"long-transaction", "long transaction", "[0-9]+", "s", false, ";60;300"},
-      {"lock-waits", "lock waits", "[0-9]+", "", false, ";1;10"},
-      {"history-list", "history list", "[0-9]+", "", false, ";1000000;5000000"},
+      {"long-query", "long query", "[0-9]+", "s", false, ";60;300", {}, nullptr},
+      {"long-transaction", "long transaction", "[0-9]+", "s", false, ";60;300", {}, nullptr},
+      {"lock-waits", "lock waits", "[0-9]+", "", false, ";1;10", {}, nullptr},
+      {"history-list", "history list", "[0-9]+", "", false, ";1000000;5000000",
+       {"Innodb_history_list_length"}, same},
   };
   const std::map<std::string, int> codes = {{"OK", 0}, {"WARNING", 1}, {"CRITICAL", 2}};
   for (const auto& m : modes) {
     std::string perf_label = std::regex_replace(m.label, std::regex(" "), "_");
+    Args args = {"-m", m.mode};
+    std::string from_message, from_perf;
+    for (const std::string& name : m.from) {
+      args.insert(args.end(), {"-e", name});
+      from_message += ", " + name + " " + num;
+      from_perf += " " + name + "=(" + num + ")";
+    }
     std::regex line("STATUS (OK|WARNING|CRITICAL): " + std::string(m.label) + " (" + m.value + ")" +
-                    m.uom + (m.counts ? " since start" : "") + "( \\((WARNING|CRITICAL)\\))? \\| " +
-                    perf_label + "=(" + num + ")" + m.uom + m.ranges + "\n");
-    RunResult r = Run({"-m", m.mode});
+                    m.uom + (m.counts ? " since start" : "") + "( \\((WARNING|CRITICAL)\\))?" +
+                    from_message + " \\| " + perf_label + "=(" + num + ")" + m.uom + m.ranges +
+                    from_perf + "\n");
+    RunResult r = Run(args);
     std::smatch got;
     ASSERT_TRUE(std::regex_match(r.out, got, line)) << m.mode << ": " << r.out;
     EXPECT_EQ(r.exit_code, codes.at(got[1])) << r.out;
     // The metric's state word shows exactly when it is not OK.
     EXPECT_EQ(got[4].str(), got[1] == "OK" ? "" : got[1].str()) << r.out;
-    EXPECT_NEAR(std::stod(got[2]), std::stod(got[5]), 0.005) << r.out;
+    // The performance data has six decimals, the message two (six below
+    // 0.005): each at most half its last digit from the true value.
+    double perf = std::stod(got[5]);
+    EXPECT_NEAR(std::stod(got[2]), perf, 0.005 + 1e-6) << r.out;
+    if (!m.figure) continue;
+    Values values;
+    for (size_t i = 0; i < m.from.size(); ++i) values.push_back(std::stod(got[6 + i]));
+    double figure = m.figure(values);
+    EXPECT_NEAR(perf, figure, 1e-6 + 1e-9 * std::fabs(figure)) << r.out;
   }
 }
 
@@ -134,9 +194,7 @@ TEST_F(CheckDbstatus, SinceStartAfterRestart) {
   const Args metrics = {"-m", "uptime", "-e", "delta(Uptime)", "-e", "rate(Uptime)"};
   // A restart shows as an Uptime below the sample's: the sample must be
   // older than the restarted server will be.
-  for (int i = 0; i < 50 && std::stoi("0" + Split(ServerSql("replica", "SHOW GLOBAL STATUS LIKE 'Uptime'"),
-                                                  '\t').back()) < 3; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  WaitForUptime("replica", 3);
   Run(metrics, server_.replica_port);
   RunResult again = Run(metrics, server_.replica_port);
   EXPECT_EQ(again.out.find("since start"), std::string::npos) << again.out;
@@ -157,14 +215,29 @@ TEST_F(CheckDbstatus, SinceStartAfterRestart) {
 
 TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
   // One client holds a row lock in an open transaction, then sleeps; a
-  // second one waits for that lock.
-  auto start = Clock::now();
+  // second one, started a second later, waits for that lock. The check
+  // runs once the sleep has lasted 4 s, and the lock wait is on.
+  auto until = [](const std::string& sql, const std::string& want) {
+    for (int i = 0; i < 100; ++i) {
+      if (ServerSql("primary", sql) == want) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  const std::string sleep_time =
+      "SELECT MAX(TIME) >= %d FROM information_schema.PROCESSLIST WHERE INFO LIKE 'SELECT SLEEP(8)%%'";
+  auto slept = [&](int seconds) {
+    char sql[256];
+    snprintf(sql, sizeof sql, sleep_time.c_str(), seconds);
+    return until(sql, "1\n");
+  };
   Spawned holder = StartProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, "primary",
                                  "BEGIN; UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1; "
-                                 "SELECT SLEEP(5); ROLLBACK"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                                 "SELECT SLEEP(8),\n'a|b'; ROLLBACK"});
+  EXPECT_TRUE(slept(1));
   Spawned waiter = StartClient("UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1");
-  std::this_thread::sleep_until(start + std::chrono::milliseconds(4200));
+  EXPECT_TRUE(until("SELECT COUNT(*) FROM information_schema.INNODB_LOCK_WAITS", "1\n"));
+  EXPECT_TRUE(slept(4));
   RunResult r = Run({"-m", "long-query", "-m", "long-transaction", "-m", "lock-waits", "-v"});
   FinishProgram(holder);
   FinishProgram(waiter);
@@ -173,7 +246,7 @@ TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
   ASSERT_TRUE(std::regex_match(r.out, m, std::regex(
       "STATUS OK: long query ([0-9]+)s, long transaction ([0-9]+)s, lock waits 1 \\| "
       "long_query=[0-9]+s;60;300 long_transaction=[0-9]+s;60;300 lock_waits=1;1;10\n"
-      "long query: id ([0-9]+), user [^,]+, database NULL: SELECT SLEEP\\(5\\)\n"
+      "long query: id ([0-9]+), user [^,]+, database NULL: SELECT SLEEP\\(8\\), 'a b'\n"
       "long transaction: thread ([0-9]+)\n"))) << r.out;
   EXPECT_GE(std::stoi(m[1]), 4);
   EXPECT_GE(std::stoi(m[2]), 4);
@@ -181,6 +254,12 @@ TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
 }
 
 TEST_F(CheckDbstatus, MessagesAndFailures) {
+  auto counters = [](int n) {
+    Args args;
+    for (int i = 1; i <= n; ++i)
+      args.insert(args.end(), {"-e", "rate(c" + std::to_string(i) + ")+delta(c" + std::to_string(i) + ")"});
+    return args;
+  };
   const struct {
     Args args;
     int code;
@@ -201,6 +280,12 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
        "check_dbstatus: -w, -c, --label and --uom must follow the -m or -e they apply to\nUsage:\n"},
       {{}, 3, "check_dbstatus: At least one metric is required (-m or -e)\nUsage:\n"},
       {{"-m", "nosuch"}, 3, "check_dbstatus: Unknown mode - nosuch\nUsage:\n"},
+      {{"-m", "uptim"}, 3, "check_dbstatus: Unknown mode - uptim\nUsage:\n"},
+      {{"-e", "1/800"}, 0, "STATUS OK: 1/800 0.00125 | 1/800=0.00125\n"},
+      // At most 32 different counters, each as often as one likes.
+      {counters(32), 3, "STATUS UNKNOWN: No status variable c1 on the server (in 'rate(c1)+delta(c1)')\n"},
+      {counters(33), 3,
+       "check_dbstatus: Too many different counters in rate() and delta() (at most 32)\nUsage:\n"},
       {{"-m", "uptime", "--uom", "5"}, 3, "check_dbstatus: Invalid unit - 5\n"},
       {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a|b\n"},
       {{"-m", "uptime", "extra"}, 3, "check_dbstatus: Unexpected argument - extra\n"},

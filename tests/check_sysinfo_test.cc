@@ -80,7 +80,7 @@ void RunTable(const std::vector<testcase>& cases) {
 class PrivateEtc {
  public:
   PrivateEtc() {
-    std::string templ = fs::temp_directory_path().string() + "/kivrel-realetc-XXXXXX";
+    std::string templ = std::string(TEST_TMP_DIR) + "/kivrel-realetc-XXXXXX";
     if (!mkdtemp(templ.data())) {
       ADD_FAILURE() << "mkdtemp: " << strerror(errno);
       return;

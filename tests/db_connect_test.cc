@@ -10,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "db_rows.h"
 #include "fake_server.h"
+#include "plugin_routines.h"
 #include "test_helpers.h"
+
+// The result rows are read in this test program itself, which the shared
+// routines know by these.
+const char* progname = "db_tests";
+void print_usage(void) {}
 
 namespace {
 
@@ -34,9 +41,13 @@ TEST(DbConnect, RunIsBounded) {
   SilentListener silent;
   SilentListener full(true);
   FakeServer quiet(Mode::silent_after_login);
+  FakeServer quiet_above(Mode::silent_after_login);
+  FakeServer quiet_other(Mode::silent_after_login);
   FakeServer trickle(Mode::trickled_greeting);
   ScopedTempDir dir;
   std::string cnf = dir.WriteFile("my.cnf", "[client]\nconnect-timeout=1\n");
+  std::string above = dir.WriteFile("above.cnf", "[client]\nconnect-timeout=11\n");
+  std::string other = dir.WriteFile("other.cnf", "[mysqld]\nconnect-timeout=11\n[client]\n");
   const std::string lost =
       "Lost connection to server at 'handshake: reading initial communication packet', "
       "system error: 110\n";
@@ -53,9 +64,14 @@ TEST(DbConnect, RunIsBounded) {
       {{CHECK_DBQUERY_PATH, "-t", "2", "-H", server.host, "-P", server.port, "-u", server.user,
         "-p", server.password, "-q", "SELECT SLEEP(30)"},
        "QUERY CRITICAL: " + bound2, 1.5, 3},
-      // The default bound.
+      // The default bound; raised by the file's connect-timeout, but not
+      // by that of a group the client does not read.
       {{CHECK_DBHEALTH_PATH, "-H", "127.0.0.1", "-P", silent.port()},
        "Timeout after 10 seconds\n", 9, 12},
+      {{CHECK_DBHEALTH_PATH, "-f", other, "-H", "127.0.0.1", "-P", quiet_other.port()},
+       "Timeout after 10 seconds\n", 9, 12},
+      {{CHECK_DBHEALTH_PATH, "-f", above, "-H", "127.0.0.1", "-P", quiet_above.port()},
+       "Timeout after 11 seconds\n", 10, 13},
   };
   // All at once, reaped in the order of their limits.
   auto start = Clock::now();
@@ -163,6 +179,15 @@ TEST(DbConnect, BadInputIsRefused) {
   std::string missing = dir.path() + "/missing.cnf";
   std::string ini = dir.WriteFile("plugins.ini", std::string("[check_dbhealth]\npasswd=") +
                                                      kSecret + "\n");
+  // Includes nest ten deep at most: chain[1] reaches the last file at that
+  // depth, chain[0] one deeper. A file that includes itself ends as deep.
+  FakeServer reached(Mode::statistics_error);
+  std::vector<std::string> chain(12);
+  chain[11] = dir.WriteFile("nest11.cnf", "[client]\nhost=127.0.0.1\nport=" + reached.port() + "\n");
+  for (int i = 10; i >= 0; --i)
+    chain[i] = dir.WriteFile("nest" + std::to_string(i) + ".cnf", "!include " + chain[i + 1] + "\n");
+  std::string loop = dir.path() + "/loop.cnf";
+  dir.WriteFile("loop.cnf", "[client]\n!include " + loop + "\n");
   const char health_usage[] =
       "Usage:\n"
       " check_dbhealth [-d database] [-H host] [-P port] [-s socket]\n"
@@ -189,6 +214,9 @@ TEST(DbConnect, BadInputIsRefused) {
        "The option file " + no_group + " has no group [monitoring]\n"},
       {{CHECK_DBHEALTH_PATH, "-f", server_only}, 3,
        "The option file " + server_only + " has no group [client]\n"},
+      {{CHECK_DBHEALTH_PATH, "-f", chain[1]}, 2, "Aborted connection: injected statistics error\n"},
+      {{CHECK_DBHEALTH_PATH, "-f", chain[0]}, 3, cannot_read(chain[11], "includes nest too deeply")},
+      {{CHECK_DBHEALTH_PATH, "-f", loop}, 3, cannot_read(loop, "includes nest too deeply")},
       // An underscore is a host name; this one does not resolve.
       {{CHECK_DBHEALTH_PATH, "-H", "db_1.invalid"}, 1,
        "Unknown server host 'db_1.invalid' (-2)\n"},
@@ -247,6 +275,25 @@ TEST(DbConnect, HostGivenAsSocketPath) {
                            kPlainLocale);
   EXPECT_EQ(r.out, "QUERY OK: 'SELECT 7' returned 7.000000 | result=7\n");
   EXPECT_EQ(r.exit_code, 0);
+}
+
+// A result's fields as the server sent them: NULL stays apart from an empty
+// text, in every row and column.
+TEST(DbConnect, ResultRowsKeepNull) {
+  TestServer s = TestServer::Load();
+  MYSQL* mysql = mysql_init(nullptr);
+  ASSERT_NE(mysql_real_connect(mysql, s.host.c_str(), s.user.c_str(), s.password.c_str(), nullptr,
+                               static_cast<unsigned int>(std::stoul(s.port)), nullptr, 0),
+            nullptr)
+      << mysql_error(mysql);
+  db_rows rows = db_query_rows(mysql, "SELECT NULL AS a, '' AS b, 'x' AS c UNION ALL SELECT '', NULL, 'y'",
+                               "failed");
+  mysql_close(mysql);
+  EXPECT_EQ(rows.names, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(rows.column({"z", "c"}), 2);
+  ASSERT_EQ(rows.rows.size(), 2u);
+  EXPECT_EQ(rows.rows[0], (std::vector<db_field>{std::nullopt, "", "x"}));
+  EXPECT_EQ(rows.rows[1], (std::vector<db_field>{"", std::nullopt, "y"}));
 }
 
 }  // namespace

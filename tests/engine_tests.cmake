@@ -11,6 +11,7 @@ add_test(NAME engines
           "$<TARGET_FILE_DIR:check_dbquery>"
           "${CMAKE_CURRENT_BINARY_DIR}/server/server.env"
           "${CMAKE_BINARY_DIR}/cache/classic-engine")
-set_tests_properties(engines PROPERTIES FIXTURES_REQUIRED run_env TIMEOUT 120)
+set_tests_properties(engines PROPERTIES FIXTURES_REQUIRED run_env TIMEOUT 120
+                     ENVIRONMENT "TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/tmp")
 # It runs check_dbreplica, which must not meet the replica tests' changes.
 set_tests_properties(engines PROPERTIES RESOURCE_LOCK replica_channels)

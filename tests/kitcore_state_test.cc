@@ -25,6 +25,32 @@
 #include "kitcore.h"
 #include "test_helpers.h"
 
+// Seams in the writer, linked in with --wrap: with racing_writer set, every
+// directory it creates has just been made by another writer, so that its
+// own mkdir finds it there; with killed_before_rename set, it ends as a
+// writer killed between writing its temporary file and the rename.
+namespace {
+bool racing_writer = false;
+bool killed_before_rename = false;
+}  // namespace
+extern "C" {
+int __real_mkdir(const char* path, mode_t mode);
+int __real_mkdirat(int dirfd, const char* path, mode_t mode);
+int __real_renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath);
+int __wrap_mkdir(const char* path, mode_t mode) {
+  if (racing_writer) __real_mkdir(path, mode);
+  return __real_mkdir(path, mode);
+}
+int __wrap_mkdirat(int dirfd, const char* path, mode_t mode) {
+  if (racing_writer) __real_mkdirat(dirfd, path, mode);
+  return __real_mkdirat(dirfd, path, mode);
+}
+int __wrap_renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath) {
+  if (killed_before_rename) _exit(0);
+  return __real_renameat(olddirfd, oldpath, newdirfd, newpath);
+}
+}
+
 namespace {
 
 // The state file of plugin "chk" and \a key under \a prefix for this user.
@@ -229,6 +255,7 @@ TEST(StateRetention, UnsafePathsAreRefused) {
       {true, "ln -s $O $P/0", link + "\n"},
       {true, "umask 0; mkdir -p $P/0/chk; " + state, "NULL\nState directory is owned by another user: $P/0\n"},
       {false, dirs + state + "; chmod 777 $P/0/chk", "NULL\nState directory is writable by group or others: $P/0/chk\n"},
+      {false, dirs + state + "; chmod 770 $P/0/chk", "NULL\nState directory is writable by group or others: $P/0/chk\n"},
       {false, "mkdir -m 700 $P/0; touch $P/0/chk", link + "/chk\n"},
       {false, dirs + "ln -s $O/file $P/0/chk/k", "NULL\n100 [new] 0\n"},
       {false, dirs + state + "; chown 65534 $P/0/chk/k", "NULL\n100 [new] 0\n"},
@@ -279,6 +306,41 @@ TEST(StateRetention, StaleTemporaryFilesGo) {
             "k\nk.Ab-dE9\nk.fresh1\nk.nobody\nk.short\nkx.Ab3dE9\n");
 }
 
+// Writers that race to create the same directories all write; the
+// temporary files of writers killed before their rename go with the next
+// write once stale, whatever names they drew, and only then.
+TEST(StateRetention, RacingAndKilledWriters) {
+  ScopedTempDir dir;
+  RunResult raced = RunInChild([&] {
+    racing_writer = true;
+    EnableState(dir.path() + "/new/deeper", "k");
+    kr_state_write_string(7, "raced");
+    PrintRead();
+  });
+  EXPECT_EQ(raced.out, "7 [raced] 0\n");
+  EXPECT_EQ(raced.exit_code, 0);
+
+  auto killed = [&] {
+    RunInChild([&] {
+      killed_before_rename = true;
+      EnableState(dir.path(), "k");
+      kr_state_write_string(1, "x");
+    });
+  };
+  for (int i = 0; i < 20; ++i) killed();
+  const std::map<std::string, std::string> env = {{"D", StatePath(dir.path(), "")}};
+  EXPECT_EQ(RunProgram({"/bin/sh", "-c", "ls -A $D | grep -c '^k\\.[A-Za-z0-9]\\{6\\}$'"}, env).out,
+            "20\n");
+  Shell("touch -d '61 seconds ago' $D/k.*", env);
+  killed();
+  RunInChild([&] {
+    EnableState(dir.path(), "k");
+    kr_state_write_string(2, "y");
+  });
+  EXPECT_EQ(RunProgram({"/bin/sh", "-c", "ls -A $D | sed 's/^k\\.[A-Za-z0-9]\\{6\\}$/fresh/'"}, env).out,
+            "k\nfresh\n");
+}
+
 TEST(StateRetention, FailuresEndTheRun) {
   ScopedTempDir dir;
   std::string file = dir.WriteFile("plain", "not a directory");
@@ -327,13 +389,8 @@ TEST(StateRetention, FailuresEndTheRun) {
 // finds no directory, while another run reads: every read is nothing or a
 // whole record, and no temporary file is left.
 TEST(StateRetention, ConcurrentWriters) {
-  // On tmpfs when there is one: the test is about renames, not disk syncs.
-  const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : nullptr;
-  std::string base = shm ? shm : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
-  char tmpl[4096];
-  snprintf(tmpl, sizeof tmpl, "%s/kivrel-state-XXXXXX", base.c_str());
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string prefix = tmpl;
+  ScopedTempDir temp;
+  const std::string prefix = temp.path() + "/state";
   const int writers = 16, writes = 300;
   const std::string payload(200, 'p');
 
@@ -379,7 +436,6 @@ TEST(StateRetention, ConcurrentWriters) {
   }
   EXPECT_EQ(names, std::vector<std::string>{"shared"});
   EXPECT_NE(ReadAll(dir + "/shared").find("\n1299\nw"), std::string::npos);
-  ASSERT_EQ(system(("rm -rf " + prefix).c_str()), 0);
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ TEST(StatusExpr, ParsesAndEvaluates) {
       {"10-4-3", 3, ""},
       {"8/4/2", 1, ""},
       {"-2*-3", 6, ""},
+      {"-Uptime", -100, ""},
+      {"1--(2+3)", 6, ""},
       {" 1.5 +\t.5 ", 2, ""},
       {"rate(Slow_queries)", 3, ""},
       {"DELTA(slow_QUERIES)", 30, ""},

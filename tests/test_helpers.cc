@@ -51,6 +51,23 @@ std::vector<char*> CStrings(std::vector<std::string>& texts) {
   return out;
 }
 
+// A run in a locale other than C, whose messages come from the catalogue.
+bool TranslatedRun(const std::map<std::string, std::string>& env) {
+  auto lc_all = env.find("LC_ALL");
+  return lc_all != env.end() && !lc_all->second.empty() && lc_all->second != "C";
+}
+
+// \a argv run where the programs find the staged install's catalogues in
+// place of the installed ones: in a mount namespace of its own, as root in
+// a user namespace of its own when the tests do not run as root.
+std::vector<std::string> WithStagedCatalogue(const std::vector<std::string>& argv) {
+  std::vector<std::string> wrapped = {"/usr/bin/unshare", "--mount", "--propagation", "private"};
+  if (geteuid() != 0) wrapped.push_back("--map-root-user");
+  wrapped.insert(wrapped.end(), {"/bin/sh", STAGED_CATALOGUE_SCRIPT, TEST_STAGE_DIR, TEST_LOCALEDIR});
+  wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+  return wrapped;
+}
+
 }  // namespace
 
 Spawned StartProgram(const std::vector<std::string>& argv,
@@ -67,7 +84,7 @@ Spawned StartProgram(const std::vector<std::string>& argv,
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
-  std::vector<std::string> args = argv;
+  std::vector<std::string> args = TranslatedRun(env) ? WithStagedCatalogue(argv) : argv;
   std::vector<std::string> envs = MergedEnvironment(env);
   std::vector<char*> cargs = CStrings(args);
   std::vector<char*> cenv = CStrings(envs);
@@ -161,8 +178,10 @@ RunResult RunProgram(const std::vector<std::string>& argv,
 }
 
 ScopedTempDir::ScopedTempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/kivrel-test-XXXXXX";
+  // Below the build folder, whatever TMPDIR says.
+  std::string templ = std::string(TEST_TMP_DIR) + "/kivrel-test-XXXXXX";
+  std::error_code ec;
+  std::filesystem::create_directories(TEST_TMP_DIR, ec);
   if (!mkdtemp(templ.data())) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
   path_ = templ;
 }

@@ -20,7 +20,9 @@ struct RunResult {
 
 /// Run \a argv (argv[0] is the program path) without a shell, with the
 /// current environment changed by \a env (an empty value removes the
-/// variable), and wait for it. Fails the test on a spawn error.
+/// variable), and wait for it. A run whose LC_ALL is not C sees the staged
+/// install's message catalogues as installed. Fails the test on a spawn
+/// error.
 RunResult RunProgram(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& env = {});
 
@@ -41,7 +43,7 @@ Spawned StartProgram(const std::vector<std::string>& argv,
 /// Collect the output of a started child and reap it.
 RunResult FinishProgram(const Spawned& child);
 
-/// A fresh directory under TMPDIR (or /tmp), removed with its contents.
+/// A fresh directory below the build folder, removed with its contents.
 class ScopedTempDir {
  public:
   ScopedTempDir();
