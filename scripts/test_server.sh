@@ -434,7 +434,10 @@ launch() {
   while ((tenths > 0)); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid" 2>/dev/null || true
-      if tail -n "+$logstart" "$log" | grep -qi "address already in use"; then
+      # A taken port, or a Galera node whose group thread ended before the
+      # node read its scheduling parameters (a start-up race): try again.
+      if tail -n "+$logstart" "$log" |
+        grep -qiE "address already in use|failed to read thread schedparams"; then
         return 1
       fi
       echo "test_server.sh: the $ROLE ended during start-up; its log:" >&2
@@ -479,7 +482,7 @@ start_one() {
       break
     fi
     attempt=$((attempt + 1))
-    ((attempt < 10)) || die "lost the race for a free port ten times"
+    ((attempt < 10)) || die "no start in ten tries (a taken port or a start-up race each time)"
   done
   # The pid file names the server itself, should the launched process have
   # been a wrapper.
