@@ -13,4 +13,5 @@ add_test(NAME install_outside_plugin
     "${CMAKE_COMMAND}" "${CMAKE_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/outside_plugin"
     "${CMAKE_INSTALL_PREFIX}" "${CMAKE_INSTALL_FULL_LIBDIR}" "${CMAKE_INSTALL_FULL_INCLUDEDIR}"
     "${PROJECT_VERSION}" "${CMAKE_C_COMPILER}" "${CMAKE_CXX_COMPILER}" "${outside_flags}")
-set_tests_properties(install_outside_plugin PROPERTIES TIMEOUT 120)
+set_tests_properties(install_outside_plugin PROPERTIES TIMEOUT 120
+                     ENVIRONMENT "TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/tmp")

@@ -11,7 +11,8 @@ if(NOT KIVREL_SANITIZE)
             "${KIVREL_PACKAGE_VERSION}" ${KIVREL_PROGRAMS})
   # The nested builds run two compilers each.
   set_tests_properties(debian_package PROPERTIES TIMEOUT 1200 PROCESSORS 2
-                       FIXTURES_SETUP debian_packages)
+                       FIXTURES_SETUP debian_packages
+                       ENVIRONMENT "TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/tmp")
 
   # The README's examples, on the default build's packages as installed.
   add_test(NAME readme_examples
@@ -23,6 +24,6 @@ if(NOT KIVREL_SANITIZE)
   # cluster example needs all three nodes, which the cluster tests stop.
   set_tests_properties(readme_examples PROPERTIES
     FIXTURES_REQUIRED "debian_packages;run_env;galera" RESOURCE_LOCK replica_channels
-    TIMEOUT 120)
+    TIMEOUT 120 ENVIRONMENT "TMPDIR=${CMAKE_CURRENT_BINARY_DIR}/tmp")
   set_tests_properties(${cluster_cases} PROPERTIES DEPENDS readme_examples)
 endif()
