@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "kitcore.h"
+#include "plugin_routines.h"
 
 std::string status_printf(const char *fmt, ...) {
 	va_list ap;
@@ -36,5 +37,11 @@ std::string status_shown(const std::string &text) {
 		else if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
 			c = ' ';
 	}
+	return out;
+}
+
+char *status_shown_text(const char *text) {
+	char *out = nullptr;
+	xasprintf(&out, "%s", status_shown(text ? text : "").c_str());
 	return out;
 }
