@@ -202,7 +202,17 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
       {{}, 3, "check_dbstatus: At least one metric is required (-m or -e)\nUsage:\n"},
       {{"-m", "nosuch"}, 3, "check_dbstatus: Unknown mode - nosuch\nUsage:\n"},
       {{"-m", "uptime", "--uom", "5"}, 3, "check_dbstatus: Invalid unit - 5\n"},
-      {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a|b\n"},
+      // A label must neither end itself in the performance data nor break
+      // the line; what the usage line echoes is made safe too.
+      {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a/b\n"},
+      {{"-m", "uptime", "--label", "a=b"}, 3, "check_dbstatus: Invalid label - a=b\n"},
+      {{"-m", "uptime", "--label", "it's"}, 3, "check_dbstatus: Invalid label - it's\n"},
+      {{"-m", "uptime", "--label", "a\nb"}, 3, "check_dbstatus: Invalid label - a b\n"},
+      {{"-e", "@ft_boolean_syntax"}, 3,
+       "STATUS UNKNOWN: The system variable @ft_boolean_syntax holds '+ -><()~*:\"\"&/', which is "
+       "no number (in '@ft_boolean_syntax')\n"},
+      {{"-e", "1|2"}, 3, "STATUS UNKNOWN: Syntax error in '1/2' at '/'\n"},
+      {{"-m", "uptime", "-w", "1e999"}, 3, "Range format incorrect\n"},
       {{"-m", "uptime", "extra"}, 3, "check_dbstatus: Unexpected argument - extra\n"},
       {{"-m", "uptime", "-c", "20:10"}, 3, "Range format incorrect\n"},
   };
