@@ -204,6 +204,9 @@ TEST_F(CheckDbquery, ExtraOptsFromIniFile) {
   EXPECT_EQ(no_section.exit_code, 3);
   EXPECT_NE(no_section.out.find("nosuch"), std::string::npos) << no_section.out;
   EXPECT_NE(no_section.out.find(ini), std::string::npos) << no_section.out;
+  RunResult bar = Run({CHECK_DBQUERY_PATH, "--extra-opts=a|b\nc@" + ini, "-q", "SELECT 1"});
+  EXPECT_EQ(bar.out, "Section [a/b c] not found in extra options file " + ini + "\n");
+  EXPECT_EQ(bar.exit_code, 3);
 }
 
 TEST_F(CheckDbquery, ClientOptionFile) {

@@ -206,6 +206,8 @@ TEST(DbConnect, BadInputIsRefused) {
       {{CHECK_DBHEALTH_PATH, "-t", "0"}, 3,
        std::string("check_dbhealth: Invalid timeout - 0\n") + health_usage},
       {{CHECK_DBHEALTH_PATH, "-f", missing}, 3, cannot_read(missing, "No such file or directory")},
+      {{CHECK_DBHEALTH_PATH, "-f", missing + "|x\ny"}, 3,
+       cannot_read(missing + "/x y", "No such file or directory")},
       {{CHECK_DBHEALTH_PATH, "-f", "/dev/zero"}, 3, cannot_read("/dev/zero", "not a regular file")},
       {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-f", fifo}, 3,
        "QUERY UNKNOWN: " + cannot_read(fifo, "not a regular file")},
