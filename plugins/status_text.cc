@@ -5,10 +5,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common.h"
 #include "kitcore.h"
-#include "plugin_routines.h"
 
 std::string status_printf(const char *fmt, ...) {
 	va_list ap;
@@ -41,7 +41,8 @@ std::string status_shown(const std::string &text) {
 }
 
 char *status_shown_text(const char *text) {
-	char *out = nullptr;
-	xasprintf(&out, "%s", status_shown(text ? text : "").c_str());
+	char *out = strdup(status_shown(text ? text : "").c_str());
+	if (!out)
+		_kr_die_errno(_("Cannot allocate memory:"));
 	return out;
 }
