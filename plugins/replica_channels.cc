@@ -137,11 +137,12 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 		problems += last_error(_("last IO error %s: %s"), row.io_errno, row.io_error);
 		problems += last_error(_("last SQL error %s: %s"), row.sql_errno, row.sql_error);
 	}
-	// A lag that is text but no number is not a lag of NULL: the server said
-	// something this program cannot judge.
-	if (row.lag && !lag) {
+	// A lag (or a delay to subtract) that is text but no number is not a
+	// lag of NULL: the server said something this program cannot judge.
+	if ((row.lag && !lag) || (settings.subtract_delay && row.sql_delay && !number(row.sql_delay))) {
 		v.state = STATE_UNKNOWN;
-		problems += ", " + std::string(_("the lag is not a number"));
+		problems += ", " + status_printf(_("%s is not a number: %s"), row.lag && !lag ? "lag" : "SQL_Delay",
+		                                 shown(row.lag && !lag ? row.lag : row.sql_delay).c_str());
 	}
 
 	std::optional<double> heartbeat;
