@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "test_helpers.h"
-
 namespace {
 
 TEST(DbSql, QuotesOrRefuses) {
@@ -45,17 +43,6 @@ TEST(DbSql, QuotesOrRefuses) {
     EXPECT_EQ(db_quote_identifier(c.text).value_or(refused), c.identifier ? c.identifier : refused);
     EXPECT_EQ(db_quote_literal(c.text).value_or(refused), c.literal ? c.literal : refused);
   }
-}
-
-TEST(DbSql, RefusalEndsTheRunUnknown) {
-  RunResult r = RunInChild([] { db_identifier_or_die("t\xbf`|x", "The heartbeat table"); });
-  EXPECT_EQ(r.out, "The heartbeat table cannot be put into a query safely (it must be valid "
-                   "UTF-8, not empty, without NUL bytes): t\xbf`/x\n");
-  EXPECT_EQ(r.exit_code, 3);
-  r = RunInChild([] { db_literal_or_die("a\\", "A variable name"); });
-  EXPECT_EQ(r.out, "A variable name cannot be put into a query safely (it must be valid UTF-8, "
-                   "without NUL bytes and backslashes): a\\\n");
-  EXPECT_EQ(r.exit_code, 3);
 }
 
 }  // namespace

@@ -60,11 +60,8 @@ TEST(Ranges, ParseTable) {
       // would be written as "inf" into performance data.
       {"1e999", true, false, 0, false, 0, 0},
       {"-1e999:", true, false, 0, false, 0, 0},
-      {"@0:1e400", true, false, 0, false, 0, 0},
       {"inf", true, false, 0, false, 0, 0},
-      {"-infinity:0", true, false, 0, false, 0, 0},
       {"0x10", true, false, 0, false, 0, 0},
-      {"1e308", false, false, 0, false, 1e308, 0},
   };
   for (const auto& c : cases) {
     std::string text = c.text;
