@@ -115,9 +115,9 @@ static MYSQL_RES *first_row(MYSQL *mysql, const std::string &sql, MYSQL_ROW *row
 	return res;
 }
 
-// The number in a probe's field; NULL, where the probe found nothing, is 0.
-// Any other text that is no finite number ends the run: the verdict would
-// be made on a number the server did not give.
+// The number in the field of the probe \a what; NULL, where it found
+// nothing, is 0. Any other text that is no finite number ends the run: the
+// verdict would rest on a number the server did not give.
 static double field_number(MYSQL *mysql, MYSQL_RES *res, const char *text, const char *what) {
 	double value = 0;
 	if (text && !kr_read_number(text, &value)) {
@@ -134,7 +134,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 	if (needs.probes[PROBE_LONGEST_QUERY]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_LONGEST_QUERY_SQL, &row);
 		sample->probes[PROBE_LONGEST_QUERY] =
-			row ? field_number(mysql, res, row[0], "information_schema.PROCESSLIST.TIME") : 0;
+			row ? field_number(mysql, res, row[0], "longest_query()") : 0;
 		char *detail = nullptr;
 		if (row && row[1])
 			xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), one_line(row[1]).c_str(),
@@ -145,7 +145,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 	if (needs.probes[PROBE_OLDEST_TRANSACTION]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_OLDEST_TRANSACTION_SQL, &row);
 		sample->probes[PROBE_OLDEST_TRANSACTION] =
-			row ? field_number(mysql, res, row[0], "information_schema.INNODB_TRX.trx_started") : 0;
+			row ? field_number(mysql, res, row[0], "oldest_transaction()") : 0;
 		char *detail = nullptr;
 		if (row)
 			xasprintf(&detail, _("long transaction: thread %s"), one_line(row[1]).c_str());
@@ -155,7 +155,7 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 	if (needs.probes[PROBE_LOCK_WAITS]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_LOCK_WAITS_SQL, &row);
 		sample->probes[PROBE_LOCK_WAITS] =
-			row ? field_number(mysql, res, row[0], "information_schema.INNODB_TRX.trx_state") : 0;
+			row ? field_number(mysql, res, row[0], "lock_waits()") : 0;
 		mysql_free_result(res);
 	}
 }
