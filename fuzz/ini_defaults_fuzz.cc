@@ -13,6 +13,9 @@
 void die(int, const char *, ...) {
 	abort();
 }
+void _kr_die_errno(const char *) {
+	abort();
+}
 
 namespace {
 

@@ -16,6 +16,7 @@
 #endif
 
 #include <cctype>
+#include <clocale>
 #include <cmath>
 #include <cerrno>
 #include <cstdarg>
@@ -141,20 +142,18 @@ bool only_blanks(const char *from, const char *to) {
 }
 
 // The number that fills [from, to) but for blanks around it; a bound that
-// is not a number (NaN) is refused. An empty part is the number 0, as
+// is not a finite number is refused. An empty part is the number 0, as
 // before ":10" meant 0 to 10.
 bool read_bound(const char *from, const char *to, double *value) {
-	if (only_blanks(from, to)) {
+	while (from < to && isspace(static_cast<unsigned char>(*from)))
+		from++;
+	while (to > from && isspace(static_cast<unsigned char>(to[-1])))
+		to--;
+	if (from == to) {
 		*value = 0;
 		return true;
 	}
-	std::string part(from, to);
-	char *rest = nullptr;
-	double v = strtod(part.c_str(), &rest);
-	if (rest == part.c_str() || !only_blanks(rest, part.c_str() + part.size()) || std::isnan(v))
-		return false;
-	*value = v;
-	return true;
+	return kr_read_number(std::string(from, to).c_str(), value) == TRUE;
 }
 
 }  // namespace
@@ -716,6 +715,24 @@ const char *find_sep(const char *p, char sep) {
 }
 
 }  // namespace
+
+int kr_read_number(const char *text, double *value) {
+	if (!text || !*text)
+		return FALSE;
+	// Only the characters of a decimal number: this shuts out blanks,
+	// "inf", "nan" and hexadecimal, which strtod would also take.
+	if (strspn(text, "0123456789+-.eE") != strlen(text))
+		return FALSE;
+	static locale_t c_numeric = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+	char *end = nullptr;
+	double number = strtod_l(text, &end, c_numeric);
+	// Overflow gives HUGE_VAL; a number too small to hold reads as 0 or
+	// near it, which is what it is.
+	if (end == text || *end != '\0' || !std::isfinite(number))
+		return FALSE;
+	*value = number;
+	return TRUE;
+}
 
 char *kr_extract_value(const char *varlist, const char *name, char sep) {
 	if (!varlist || !name)

@@ -87,8 +87,8 @@ typedef struct thresholds_struct {
 
 /// Parse a range text ("[@][start:][end]", "~" for minus infinity; an empty
 /// start is 0, an empty end plus infinity). Returns a new range owned by the
-/// caller, or null when a bound is not wholly a number (blanks around it
-/// aside), is NaN, or end < start.
+/// caller, or null when a bound is not wholly a number as kr_read_number
+/// reads it (blanks around it aside; so not infinite), or end < start.
 /// Dies with STATE_UNKNOWN when memory runs out.
 range *parse_range_string(char *str);
 
@@ -186,6 +186,13 @@ int _kr_state_read_file(FILE *state_file);
 void _cleanup_state_data(void);
 
 /* ---- Text and privilege helpers ---- */
+
+/// Read the whole of \a text as one finite decimal number (digits, a sign,
+/// a dot and an exponent, with a dot as decimal mark whatever the locale).
+/// Returns TRUE and stores it through \a value; FALSE, leaving \a value
+/// alone, for null, empty or other text, hexadecimal, "inf" and "nan", and a
+/// number too large for a double ("1e400").
+int kr_read_number(const char *text, double *value);
 
 /// The value of the first entry \a name = value of \a varlist (entries
 /// separated by \a sep) whose value is not empty, without white space

@@ -18,6 +18,7 @@
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "replica_status.h"
+#include "status_text.h"
 
 const char *progname = "check_dbhealth";
 
@@ -62,12 +63,12 @@ static void connect_or_die(MYSQL *mysql) {
 		// The server answered, which is all -n asks for; after a denied
 		// login the client library may no longer know the version.
 		const char *version = mysql_get_server_info(mysql);
-		printf("MySQL OK - Version: %s (protocol %d)\n", version ? version : "unknown",
+		printf("MySQL OK - Version: %s (protocol %d)\n", version ? status_shown_text(version) : "unknown",
 		       mysql_get_proto_info(mysql));
 		mysql_close(mysql);
 		exit(db_plugin_finish(STATE_OK));
 	}
-	db_die(db_connect_failure_state(err), "%s\n", db_connect_error(mysql));
+	db_die(db_connect_failure_state(err), "%s\n", status_shown_text(db_connect_error(mysql)));
 }
 
 // The server's statistics text, copied. On an error the client library
@@ -76,10 +77,8 @@ static void connect_or_die(MYSQL *mysql) {
 static char *fetch_statistics(MYSQL *mysql) {
 	const char *stat = mysql_stat(mysql);
 	if (mysql_errno(mysql) != 0 || !stat)
-		close_and_die(mysql, STATE_CRITICAL, "%s\n", db_error_copy(mysql));
-	char *result = nullptr;
-	xasprintf(&result, "%s", stat);
-	return result;
+		close_and_die(mysql, STATE_CRITICAL, "%s\n", status_shown_text(mysql_error(mysql)));
+	return status_shown_text(stat);
 }
 
 // Add an item for each name of \a table that equals \a name.
@@ -101,7 +100,7 @@ static char *collect_status(MYSQL *mysql) {
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res)
 		close_and_die(mysql, STATE_CRITICAL, _("status store_result error: %s\n"),
-		              db_error_copy(mysql));
+		              status_shown_text(mysql_error(mysql)));
 
 	// Only rows that begin with the first letter of a name in the tables
 	// are compared; most of the hundreds of rows need no comparison.
@@ -133,20 +132,21 @@ static void check_replica(MYSQL *mysql, char *slaveresult, size_t size, char **p
 	if (mysql_query(mysql, "show slave status") != 0) {
 		// Newer servers know only the replica spelling.
 		if (mysql_errno(mysql) != ER_PARSE_ERROR || mysql_query(mysql, "SHOW REPLICA STATUS") != 0)
-			close_and_die(mysql, STATE_CRITICAL, _("slave query error: %s\n"), db_error_copy(mysql));
+			close_and_die(mysql, STATE_CRITICAL, _("slave query error: %s\n"),
+			              status_shown_text(mysql_error(mysql)));
 		replica_names = true;
 	}
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res)
 		close_and_die(mysql, STATE_CRITICAL, _("slave store_result error: %s\n"),
-		              db_error_copy(mysql));
+		              status_shown_text(mysql_error(mysql)));
 	if (mysql_num_rows(res) == 0) {
 		mysql_free_result(res);
 		close_and_die(mysql, STATE_WARNING, "%s\n", _("No slaves defined"));
 	}
 	MYSQL_ROW row = mysql_fetch_row(res);
 	if (!row) {
-		char *error = db_error_copy(mysql);
+		char *error = status_shown_text(mysql_error(mysql));
 		mysql_free_result(res);
 		close_and_die(mysql, STATE_CRITICAL, _("slave fetch row error: %s\n"), error);
 	}
@@ -175,6 +175,9 @@ static void check_replica(MYSQL *mysql, char *slaveresult, size_t size, char **p
 	case replica_outcome::slow_warning:
 		mysql_close(mysql);
 		db_die(STATE_WARNING, "SLOW_SLAVE %s: %s|%s\n", _("WARNING"), slaveresult, *perf);
+	case replica_outcome::not_a_number:
+		close_and_die(mysql, STATE_UNKNOWN, _("Seconds Behind Master is not a number: %s\n"),
+		              slaveresult);
 	case replica_outcome::slow_critical:
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "SLOW_SLAVE %s: %s|%s\n", _("CRITICAL"), slaveresult, *perf);

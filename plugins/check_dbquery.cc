@@ -15,6 +15,7 @@
 #include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 const char *progname = "check_dbquery";
 
@@ -33,18 +34,19 @@ static void print_help(void);
 // first row (null for SQL NULL). Every failure ends the run.
 static char *fetch_first_field(MYSQL *mysql) {
 	if (!db_connect(mysql, &conn)) {
-		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n", db_connect_error(mysql));
+		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n",
+		       status_shown_text(db_connect_error(mysql)));
 	}
 
 	if (mysql_query(mysql, sql_query) != 0) {
-		char *error = db_error_copy(mysql);
+		char *error = status_shown_text(mysql_error(mysql));
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "%s - %s\n", _("Error with query"), error);
 	}
 
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res) {
-		char *error = db_error_copy(mysql);
+		char *error = status_shown_text(mysql_error(mysql));
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "Error with store_result - %s\n", error);
 	}
@@ -56,7 +58,7 @@ static char *fetch_first_field(MYSQL *mysql) {
 
 	MYSQL_ROW row = mysql_fetch_row(res);
 	if (!row) {
-		char *error = db_error_copy(mysql);
+		char *error = status_shown_text(mysql_error(mysql));
 		mysql_free_result(res);
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "Fetch row error - %s\n", error);
@@ -89,10 +91,11 @@ int main(int argc, char **argv) {
 	MYSQL mysql;
 	char *result = fetch_first_field(&mysql);
 
-	if (!is_numeric(result))
-		db_die(STATE_CRITICAL, "%s - '%s'\n", _("Is not a numeric"), result ? result : "NULL");
+	double value = 0;
+	if (!kr_read_number(result, &value))
+		db_die(STATE_CRITICAL, "%s - '%s'\n", _("Is not a numeric"),
+		       result ? status_shown_text(result) : "NULL");
 
-	double value = strtod(result, nullptr);
 	if (verbose >= 3)
 		printf("mysql result: %f\n", value);
 
@@ -104,7 +107,7 @@ int main(int argc, char **argv) {
 	                       crit != nullptr, crit ? crit->end : 0.0,
 	                       FALSE, 0.0, FALSE, 0.0);
 	printf("QUERY %s: ", db_state_word(status));
-	printf(_("'%s' returned %f | %s"), sql_query, value, perf);
+	printf(_("'%s' returned %f | %s"), status_shown_text(sql_query), value, perf);
 	printf("\n");
 
 	return db_plugin_finish(status);

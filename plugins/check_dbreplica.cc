@@ -16,6 +16,7 @@
 #include "db_connect.h"
 #include "db_help.h"
 #include "db_rows.h"
+#include "db_sql.h"
 #include "db_state_check.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
@@ -32,28 +33,18 @@ static channel_settings settings;
 static char *lag_warning = nullptr;   // the range texts, until the thresholds
 static char *lag_critical = nullptr;  // are built
 static std::vector<std::string> wanted_channels;  // --channel; empty: all
-static char *heartbeat_table = nullptr;            // --heartbeat DB.TABLE
+static std::string heartbeat_table;                // --heartbeat DB.TABLE, quoted
 static bool heartbeat_utc = false;
 static int not_replica_state = STATE_WARNING;
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
 
-// `name` with every backtick doubled, in backticks: one SQL identifier.
-static std::string identifier(const std::string &name) {
-	std::string quoted = "`";
-	for (char c : name)
-		quoted += c == '`' ? std::string("``") : std::string(1, c);
-	return quoted + "`";
-}
-
 // The heartbeat lag of every source that has a row, in seconds.
 static std::map<unsigned long, double> read_heartbeat_table(MYSQL *mysql) {
-	std::string table = heartbeat_table;
-	size_t dot = table.find('.');
 	std::string sql = std::string(HEARTBEAT_SELECT) +
 	                  (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) + HEARTBEAT_FROM +
-	                  identifier(table.substr(0, dot)) + "." + identifier(table.substr(dot + 1));
+	                  heartbeat_table;
 	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed")));
 }
 
@@ -104,7 +95,7 @@ int main(int argc, char **argv) {
 		db_die(not_replica_state, "%s\n", _("not a replica"));
 	}
 	std::map<unsigned long, double> heartbeats;
-	if (heartbeat_table)
+	if (settings.heartbeat)
 		heartbeats = read_heartbeat_table(&mysql);
 	mysql_close(&mysql);
 
@@ -149,12 +140,14 @@ static unsigned long server_id_option(const char *text) {
 	return static_cast<unsigned long>(id);
 }
 
-// DB.TABLE, both parts given.
-static char *heartbeat_option(char *text) {
+// DB.TABLE, both parts given, as SQL: each part an identifier.
+static std::string heartbeat_option(const char *text) {
 	const char *dot = strchr(text, '.');
 	if (!dot || dot == text || !dot[1])
 		usage2(_("Invalid heartbeat table (expected DB.TABLE)"), text);
-	return text;
+	const char *what = _("The heartbeat table");
+	return db_identifier_or_die(std::string_view(text, dot - text), what) + "." +
+	       db_identifier_or_die(dot + 1, what);
 }
 
 static void apply_option(int c, char *arg) {
@@ -198,7 +191,7 @@ static void apply_option(int c, char *arg) {
 static int process_arguments(int argc, char **argv) {
 	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
 		return ERROR;
-	if ((heartbeat_utc || settings.heartbeat_server_id) && !heartbeat_table)
+	if ((heartbeat_utc || settings.heartbeat_server_id) && !settings.heartbeat)
 		usage(_("--heartbeat-server-id and --heartbeat-utc need --heartbeat"));
 	set_thresholds(&settings.lag, lag_warning, lag_critical);
 	db_state_no_positional(argc, argv, &conn);

@@ -20,12 +20,14 @@
 #include "build_config.h"
 #include "common.h"
 #include "db_connect.h"
+#include "db_sql.h"
 #include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "status_expr.h"
 #include "status_modes.h"
 #include "status_queries.h"
+#include "status_text.h"
 
 const char *progname = "check_dbstatus";
 
@@ -56,13 +58,9 @@ static std::string probe_details[PROBE_COUNT];
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
 
-// A line of the server's text safe for a status line: no line ends, no "|".
+// A field of the server's, NULL included, safe for a status line.
 static std::string one_line(const char *text) {
-	std::string out = text ? text : "NULL";
-	for (char &c : out)
-		if (static_cast<unsigned char>(c) < ' ' || c == '|' || c == 0x7f)
-			c = ' ';
-	return out;
+	return status_shown(text ? text : "NULL");
 }
 
 // End the run after a failed query: a lost connection is CRITICAL like a
@@ -70,7 +68,7 @@ static std::string one_line(const char *text) {
 // leaves the metric unknown.
 [[noreturn]] static void query_failed(MYSQL *mysql) {
 	unsigned int err = mysql_errno(mysql);
-	char *error = db_error_copy(mysql);
+	char *error = status_shown_text(mysql_error(mysql));
 	mysql_close(mysql);
 	db_die(err >= 2000 && err < 3000 ? STATE_CRITICAL : STATE_UNKNOWN, _("Query failed: %s\n"), error);
 }
@@ -88,12 +86,11 @@ static void read_values(MYSQL *mysql, const char *show, const std::set<std::stri
                         std::map<std::string, server_value> *values) {
 	if (names.empty())
 		return;
-	// Names are letters, digits and '_' only, so they need no quoting.
 	std::string sql = std::string(show) + " WHERE Variable_name IN (";
 	const char *sep = "";
 	for (const std::string &name : names) {
 		for (const std::string &spelling : expr_spellings(name)) {
-			sql += sep + ("'" + spelling + "'");
+			sql += sep + db_literal_or_die(spelling, _("A variable name"));
 			sep = ",";
 		}
 	}
@@ -118,26 +115,37 @@ static MYSQL_RES *first_row(MYSQL *mysql, const std::string &sql, MYSQL_ROW *row
 	return res;
 }
 
-static double field_number(const char *text) {
+// The number in the field of the probe \a what; NULL, where it found
+// nothing, is 0. Any other text that is no finite number ends the run: the
+// verdict would rest on a number the server did not give.
+static double field_number(MYSQL *mysql, MYSQL_RES *res, const char *text, const char *what) {
 	double value = 0;
-	return text && expr_text_number(text, &value) ? value : 0;
+	if (text && !kr_read_number(text, &value)) {
+		mysql_free_result(res);
+		mysql_close(mysql);
+		db_die(STATE_UNKNOWN, "%s\n", status_printf(_("%s is not a number: %s"), what,
+		                                             status_shown(text).c_str()).c_str());
+	}
+	return value;
 }
 
 static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sample) {
 	MYSQL_ROW row;
 	if (needs.probes[PROBE_LONGEST_QUERY]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_LONGEST_QUERY_SQL, &row);
-		sample->probes[PROBE_LONGEST_QUERY] = row ? field_number(row[0]) : 0;
+		sample->probes[PROBE_LONGEST_QUERY] =
+			row ? field_number(mysql, res, row[0], "longest_query()") : 0;
 		char *detail = nullptr;
 		if (row && row[1])
-			xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), row[1],
+			xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), one_line(row[1]).c_str(),
 			          one_line(row[2]).c_str(), one_line(row[3]).c_str(), one_line(row[4]).c_str());
 		probe_details[PROBE_LONGEST_QUERY] = detail ? detail : _("long query: none");
 		mysql_free_result(res);
 	}
 	if (needs.probes[PROBE_OLDEST_TRANSACTION]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_OLDEST_TRANSACTION_SQL, &row);
-		sample->probes[PROBE_OLDEST_TRANSACTION] = row ? field_number(row[0]) : 0;
+		sample->probes[PROBE_OLDEST_TRANSACTION] =
+			row ? field_number(mysql, res, row[0], "oldest_transaction()") : 0;
 		char *detail = nullptr;
 		if (row)
 			xasprintf(&detail, _("long transaction: thread %s"), one_line(row[1]).c_str());
@@ -146,7 +154,8 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 	}
 	if (needs.probes[PROBE_LOCK_WAITS]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_LOCK_WAITS_SQL, &row);
-		sample->probes[PROBE_LOCK_WAITS] = row ? field_number(row[0]) : 0;
+		sample->probes[PROBE_LOCK_WAITS] =
+			row ? field_number(mysql, res, row[0], "lock_waits()") : 0;
 		mysql_free_result(res);
 	}
 }
@@ -252,7 +261,7 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 	std::string message, perf;
 	for (const metric &m : metrics) {
 		double value = evaluate_status_expr(m.expr, sample);
-		message += (message.empty() ? "" : ", ") + m.label + " ";
+		message += (message.empty() ? "" : ", ") + status_shown(m.label) + " ";
 		if (std::isnan(value)) {
 			message += _("no data");
 			continue;
@@ -292,7 +301,8 @@ int main(int argc, char **argv) {
 
 	MYSQL mysql;
 	if (!db_connect(&mysql, &conn))
-		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n", db_connect_error(&mysql));
+		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n",
+		       status_shown_text(db_connect_error(&mysql)));
 	expr_sample sample;
 	double at = now_seconds();
 	read_values(&mysql, "SHOW GLOBAL STATUS", needs.status, &sample.status);
@@ -304,7 +314,7 @@ int main(int argc, char **argv) {
 	for (const metric &m : metrics) {
 		std::string error = expr_check_names(m.expr, sample);
 		if (!error.empty())
-			db_die(STATE_UNKNOWN, "%s\n", error.c_str());
+			db_die(STATE_UNKNOWN, "%s\n", status_shown(error).c_str());
 	}
 	if (!needs.counters.empty())
 		keep_counters(key, needs.counters, at, &sample);
@@ -334,7 +344,7 @@ static const struct option longopts[] = {
 static void add_metric(const char *text, metric m) {
 	std::string error;
 	if (!parse_status_expr(text, &m.expr, &error))
-		db_die(STATE_UNKNOWN, "%s\n", error.c_str());
+		db_die(STATE_UNKNOWN, "%s\n", status_shown(error).c_str());
 	metrics.push_back(m);
 }
 
@@ -356,8 +366,8 @@ static void add_mode(const char *name) {
 	add_metric(mode->expression, m);
 }
 
-// A label or unit would break the status line with a line end or a "|";
-// a unit also ends at a digit or ";" when the performance data is read.
+// A unit would break the status line with a line end or a "|"; it also
+// ends at a digit or ";" when the performance data is read.
 static bool printable(const char *text, const char *forbidden) {
 	for (const char *p = text; *p; p++)
 		if (static_cast<unsigned char>(*p) < ' ' || *p == 0x7f || strchr(forbidden, *p))
@@ -391,7 +401,8 @@ static void apply_option(int c, char *arg) {
 		last.critical = arg;
 		break;
 	case OPT_LABEL:
-		if (!*arg || !printable(arg, "|"))
+		// One text is the label in the message and in the performance data.
+		if (!is_perf_label(arg))
 			usage2(_("Invalid label"), arg);
 		last.label = last.perf_label = arg;
 		break;

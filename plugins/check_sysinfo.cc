@@ -71,6 +71,16 @@ static ssize_t read_some(int fd, char *buf, size_t limit, bool one_line) {
 	return static_cast<ssize_t>(got);
 }
 
+// Write \a len bytes of \a text as one line of a status line: a control
+// character (a carriage return, say) as a blank and "|", which would start
+// performance data, as "/", as the database checks show server texts.
+static void put_shown(const char *text, size_t len) {
+	for (size_t i = 0; i < len; ++i) {
+		unsigned char c = static_cast<unsigned char>(text[i]);
+		putchar(c == '|' ? '/' : c < ' ' || c == 0x7f ? ' ' : c);
+	}
+}
+
 // The value of an os-release assignment, without its shell quoting.
 static void print_unquoted(const char *value, size_t len) {
 	if (len >= 2 && (value[0] == '"' || value[0] == '\'') && value[len - 1] == value[0]) {
@@ -79,11 +89,11 @@ static void print_unquoted(const char *value, size_t len) {
 			// Inside double quotes a backslash escapes these four.
 			if (quote == '"' && value[i] == '\\' && i + 2 < len && strchr("\"\\$`", value[i + 1]))
 				++i;
-			putchar(value[i]);
+			put_shown(value + i, 1);
 		}
 		return;
 	}
-	fwrite(value, 1, len, stdout);
+	put_shown(value, len);
 }
 
 // The PRETTY_NAME of the os-release file.
@@ -128,7 +138,7 @@ static int print_release_line(void) {
 	close(fd);
 	if (len < 0) return info_failed();
 	if (len > 0 && line[len - 1] == '\n') --len;
-	fwrite(line, 1, static_cast<size_t>(len), stdout);
+	put_shown(line, static_cast<size_t>(len));
 	return RESULT_OK;
 }
 
@@ -137,11 +147,11 @@ static int sys_info(const char *item) {
 	if (uname(&uts) != 0) return info_failed();
 
 	if (strcmp(item, "os") == 0) {
-		printf("%s", uts.sysname);
+		put_shown(uts.sysname, strlen(uts.sysname));
 		return RESULT_OK;
 	}
 	if (strcmp(item, "hostname") == 0) {
-		printf("%s", uts.nodename);
+		put_shown(uts.nodename, strlen(uts.nodename));
 		return RESULT_OK;
 	}
 	if (strcmp(item, "distro") == 0) return print_release_line();

@@ -190,6 +190,12 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "%s\n", _("TLS/SSL error: SSL is required, but the server does not support it"));
 	}
+	// The session speaks utf8mb4, whatever an option file says: its
+	// default-character-set is read at connect time and wins over anything
+	// set before, and the quoting of names into SQL holds only there.
+	if (strcmp(mysql_character_set_name(mysql), "utf8mb4") != 0 &&
+	    mysql_set_character_set(mysql, "utf8mb4") != 0)
+		return FALSE;
 	return TRUE;
 }
 

@@ -17,6 +17,7 @@
 
 #include "common.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 namespace {
 
@@ -77,7 +78,8 @@ void apply_entry(reader &r, std::string key, std::string value, bool has_value) 
 bool fail(reader &r, const char *path, const char *reason) {
 	char *text = nullptr;
 	xasprintf(&text, _("Cannot read the option file %s: %s"), path, reason);
-	r.error = text;
+	// It ends up in the status line; a path may hold anything.
+	r.error = status_shown(text);
 	free(text);
 	return false;
 }

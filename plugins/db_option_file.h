@@ -38,7 +38,8 @@ typedef struct db_option_file_info {
 /// blocking on a FIFO or a device. Returns TRUE and fills \a info; returns
 /// FALSE when a file is missing, unreadable, not a regular file or too large,
 /// or includes too deeply, and stores a new text naming the file and the
-/// reason through \a error. Never ends the process.
+/// reason through \a error, safe for a status line (see status_shown).
+/// Never ends the process.
 int db_read_option_file(const char *path, const char *group, db_option_file_info *info,
                         char **error);
 

@@ -6,12 +6,13 @@
 
 #include "common.h"
 #include "db_connect.h"
+#include "status_text.h"
 
 namespace {
 
 // The server would count a dropped connection as an aborted client.
 [[noreturn]] void close_and_die(MYSQL *mysql, const char *failure) {
-	char *error = db_error_copy(mysql);
+	char *error = status_shown_text(mysql_error(mysql));
 	mysql_close(mysql);
 	db_die(STATE_CRITICAL, "%s: %s\n", failure, error);
 }

@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 void db_state_usage_connection(void) {
 	printf(" %s [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n",
@@ -18,7 +19,8 @@ void db_state_usage_connection(void) {
 
 void db_state_connect(MYSQL *mysql, const db_settings *settings) {
 	if (!db_connect(mysql, settings))
-		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n", db_connect_error(mysql));
+		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n",
+		       status_shown_text(db_connect_error(mysql)));
 }
 
 void db_state_no_positional(int argc, char **argv, db_settings *settings) {

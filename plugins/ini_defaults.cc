@@ -14,6 +14,7 @@
 
 #include "build_config.h"
 #include "kitcore.h"
+#include "status_text.h"
 
 namespace {
 
@@ -261,7 +262,7 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	size_t len = 0;
 	int err = read_file(file, &text, &len);
 	if (err) {
-		printf(_("Cannot read extra options file %s: %s"), file,
+		printf(_("Cannot read extra options file %s: %s"), status_shown(file).c_str(),
 		       err == not_regular_file ? _("Not a regular file") : strerror(err));
 		die(STATE_UNKNOWN, "\n");
 	}
@@ -276,10 +277,13 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 
 	// The message goes out before the section copy is released; die then
 	// ends the line and the run.
+	// Both come from the command line, and end up in the status line.
 	if (rc == KR_INI_NO_SECTION)
-		printf(_("Section [%s] not found in extra options file %s"), section, file);
+		printf(_("Section [%s] not found in extra options file %s"), status_shown(section).c_str(),
+		       status_shown(file).c_str());
 	else if (rc == KR_INI_MALFORMED)
-		printf(_("Malformed line %d in extra options file %s"), error_line, file);
+		printf(_("Malformed line %d in extra options file %s"), error_line,
+		       status_shown(file).c_str());
 	free(section);
 	if (rc == KR_INI_NO_MEMORY)
 		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));

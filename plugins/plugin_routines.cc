@@ -17,6 +17,7 @@
 
 #include "build_config.h"
 #include "kitcore.h"
+#include "status_text.h"
 
 namespace {
 
@@ -52,12 +53,6 @@ bool is_hostname(std::string_view name) {
 	return true;
 }
 
-// The C locale's reading of a number, whatever LC_NUMERIC says.
-locale_t c_numeric_locale() {
-	static locale_t loc = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-	return loc;
-}
-
 // Shortest fixed-notation text that reads back as the same double, with a
 // dot as decimal mark.
 std::string double_text(double value) {
@@ -68,20 +63,23 @@ std::string double_text(double value) {
 	return std::string(buf, res.ptr);
 }
 
-// Quote a label that contains a blank, '=' or a single quote; single quotes
-// inside are doubled.
+// A byte that would end a label or the performance data, or break the
+// line: "=" ends the label, a single quote its quoting, "|" the line's
+// performance data.
+bool breaks_label(char c) {
+	return static_cast<unsigned char>(c) < ' ' || c == '\x7f' || c == '=' || c == '\'' || c == '|';
+}
+
+// The one writer of labels: each byte that breaks_label refuses as "_",
+// and in single quotes when a blank is left in it.
 std::string perf_label(const char *label) {
-	std::string_view text(label);
-	if (text.find_first_of(" \t=\'") == std::string_view::npos)
-		return std::string(text);
-	std::string quoted = "'";
-	for (char c : text) {
-		quoted += c;
-		if (c == '\'')
-			quoted += '\'';
-	}
-	quoted += '\'';
-	return quoted;
+	std::string text(label ? label : "");
+	for (char &c : text)
+		if (breaks_label(c))
+			c = '_';
+	if (text.find(' ') == std::string::npos)
+		return text;
+	return "'" + text + "'";
 }
 
 struct perf_field {
@@ -119,7 +117,7 @@ void usage(const char *msg) {
 }
 
 void usage2(const char *msg, const char *arg) {
-	printf("%s: %s - %s\n", progname, msg, arg);
+	printf("%s: %s - %s\n", progname, msg, status_shown(arg ? arg : "").c_str());
 	usage_exit();
 }
 
@@ -167,20 +165,17 @@ int is_intnonneg(const char *number) {
 }
 
 int is_numeric(const char *number) {
-	if (!number || !*number)
+	double value;
+	return kr_read_number(number, &value);
+}
+
+int is_perf_label(const char *label) {
+	if (!label || !*label)
 		return FALSE;
-	// Only the characters of a decimal number: this shuts out white space,
-	// "nan", "inf" and hexadecimal, which strtod would also accept.
-	for (const char *p = number; *p; p++) {
-		if (!is_ascii_digit(*p) && !strchr("+-.eE", *p))
+	for (const char *p = label; *p; p++)
+		if (breaks_label(*p))
 			return FALSE;
-	}
-	char *end = nullptr;
-	errno = 0;
-	double value = strtod_l(number, &end, c_numeric_locale());
-	if (end == number || *end != '\0')
-		return FALSE;
-	return std::isfinite(value) ? TRUE : FALSE;
+	return TRUE;
 }
 
 char *perfdata(const char *label, long val, const char *uom,

@@ -35,11 +35,17 @@ void print_revision(const char *progname, const char *revision);
 int is_host(const char *address);
 /// Non-zero for decimal digits (optionally after '+') whose value fits an int.
 int is_intnonneg(const char *number);
-/// Non-zero when the whole text is one finite decimal number; 0 for null.
+/// Non-zero when the whole text is one finite decimal number (as
+/// kr_read_number reads it); 0 for null.
 int is_numeric(const char *number);
+/// Non-zero when \a label can be a performance-data label as it stands: not
+/// empty, and without "=", a single quote, "|" or a control character.
+int is_perf_label(const char *label);
 
-/// A new performance-data item 'label'=value[uom];[warn];[crit];[min];[max].
-/// The caller never frees it.
+/// A new performance-data item label=value[uom];[warn];[crit];[min];[max].
+/// Every label of the programs is written here: in single quotes when it
+/// holds a blank, with each byte that is_perf_label refuses as "_". The
+/// caller never frees it.
 char *perfdata(const char *label, long val, const char *uom,
                int warnp, long warn, int critp, long crit,
                int minp, long minv, int maxp, long maxv);

@@ -137,6 +137,13 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 		problems += last_error(_("last IO error %s: %s"), row.io_errno, row.io_error);
 		problems += last_error(_("last SQL error %s: %s"), row.sql_errno, row.sql_error);
 	}
+	// A lag (or a delay to subtract) that is text but no number is not a
+	// lag of NULL: the server said something this program cannot judge.
+	if ((row.lag && !lag) || (settings.subtract_delay && row.sql_delay && !number(row.sql_delay))) {
+		v.state = STATE_UNKNOWN;
+		problems += ", " + status_printf(_("%s is not a number: %s"), row.lag && !lag ? "lag" : "SQL_Delay",
+		                                 shown(row.lag && !lag ? row.lag : row.sql_delay).c_str());
+	}
 
 	std::optional<double> heartbeat;
 	std::string heartbeat_text;
@@ -150,7 +157,7 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 			heartbeat = less_delay(found->second);
 			heartbeat_text = ", " + status_printf(_("heartbeat lag %s s"), seconds(*heartbeat).c_str());
 		} else {
-			v.state = STATE_CRITICAL;
+			v.state = std::max(v.state, static_cast<int>(STATE_CRITICAL));
 			problems += ", " + status_printf(_("no heartbeat row for server id %s"),
 			                      id ? std::to_string(*id).c_str() : "NULL");
 		}
@@ -163,7 +170,7 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	const std::string name = shown(row.name);
 	v.text = status_printf(_("'%s' IO %s, SQL %s, lag %s"), name.c_str(), shown(row.io_running).c_str(),
 	                   shown(row.sql_running).c_str(),
-	                   lag ? (seconds(*lag) + " s").c_str() : "NULL");
+	                   lag ? (seconds(*lag) + " s").c_str() : shown(row.lag).c_str());
 	v.text += heartbeat_text;
 	if (settings.verbose) {
 		v.text += ", " + status_printf(_("source %s:%s"), shown(row.source_host).c_str(),
@@ -173,7 +180,8 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	}
 	v.text += problems;
 
-	const std::string suffix = row.name.empty() ? "" : "_" + status_shown(row.name);
+	// The label writer makes the name safe for performance data.
+	const std::string suffix = row.name.empty() ? "" : "_" + row.name;
 	// The ranges go with the lag they judge.
 	auto item = [&settings](const std::string &label, double seconds, bool judged) {
 		return status_taken(rperfdata(label.c_str(), std::round(seconds * 1000) / 1000, "s",

@@ -51,8 +51,9 @@ struct channel_verdict {
 
 /// The verdict on one channel: CRITICAL when a thread does not run (an IO
 /// thread still "Connecting" included), when the lag is NULL, or when a
-/// heartbeat was asked for and has no row; else the lag (or heartbeat lag)
-/// against the ranges. Failures name the last IO and SQL errors.
+/// heartbeat was asked for and has no row; UNKNOWN when the lag is a text
+/// but no finite number; else the lag (or heartbeat lag) against the
+/// ranges. Failures name the last IO and SQL errors.
 channel_verdict judge_channel(const channel_row &row, const std::map<unsigned long, double> &heartbeats,
                               const channel_settings &settings);
 

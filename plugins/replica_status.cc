@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 namespace {
 
@@ -16,9 +17,10 @@ namespace {
 const int old_layout_columns = 12;
 const int old_layout_running = 6;
 
-// SQL NULL has no text; the summary shows it as the server's own clients do.
-const char *shown(const char *value) {
-	return value ? value : "NULL";
+// SQL NULL has no text; the summary shows it as the server's own clients
+// do, and any other text safe for the status line.
+std::string shown(const char *value) {
+	return value ? status_shown(value) : "NULL";
 }
 
 bool is_yes(const char *value) {
@@ -34,7 +36,7 @@ replica_verdict judge_replica_row(int num_fields, const char *const *names,
 	replica_verdict v;
 	if (num_fields == old_layout_columns) {
 		const char *running = values[old_layout_running];
-		snprintf(v.summary, sizeof v.summary, _("Slave running: %s"), shown(running));
+		snprintf(v.summary, sizeof v.summary, _("Slave running: %s"), shown(running).c_str());
 		v.outcome = is_yes(running) ? replica_outcome::good : replica_outcome::not_running;
 		return v;
 	}
@@ -63,8 +65,8 @@ replica_verdict judge_replica_row(int num_fields, const char *const *names,
 
 	const char *lag = lag_field == -1 ? nullptr : values[lag_field];
 	snprintf(v.summary, sizeof v.summary, "Slave IO: %s Slave SQL: %s Seconds Behind Master: %s",
-	         shown(values[io_field]), shown(values[sql_field]),
-	         lag_field == -1 ? "Unknown" : shown(lag));
+	         shown(values[io_field]).c_str(), shown(values[sql_field]).c_str(),
+	         lag_field == -1 ? "Unknown" : shown(lag).c_str());
 	if (!is_yes(values[io_field]) || !is_yes(values[sql_field])) {
 		v.outcome = replica_outcome::not_running;
 		return v;
@@ -76,7 +78,7 @@ replica_verdict judge_replica_row(int num_fields, const char *const *names,
 			v.trace = "seconds_behind_field not found\n";
 		} else {
 			char *line = nullptr;
-			xasprintf(&line, "seconds_behind_field(index %d)=%s\n", lag_field, shown(lag));
+			xasprintf(&line, "seconds_behind_field(index %d)=%s\n", lag_field, shown(lag).c_str());
 			v.trace = line;
 			free(line);
 		}
@@ -85,7 +87,12 @@ replica_verdict judge_replica_row(int num_fields, const char *const *names,
 	if (lag_field == -1 || !lag || strcmp(lag, "NULL") == 0)
 		return v;
 
-	double value = atof(lag);
+	double value = 0;
+	if (!kr_read_number(lag, &value)) {
+		// A verdict on a lag the server did not give would be a guess.
+		v.outcome = replica_outcome::not_a_number;
+		return v;
+	}
 	int status = get_status(value, limits);
 	char *item = fperfdata("seconds behind master", value, "s", TRUE, warning_time,
 	                       TRUE, critical_time, FALSE, 0.0, FALSE, 0.0);

@@ -14,6 +14,7 @@ enum class replica_outcome {
 	unavailable,    // the row lacks the thread columns: CRITICAL
 	slow_warning,   // the lag alerts on the warning range
 	slow_critical,  // the lag alerts on the critical range
+	not_a_number,   // the lag is text but no finite number: UNKNOWN
 };
 
 struct replica_verdict {

@@ -2,7 +2,6 @@
 // status_expr: parsing and evaluating the expressions of check_dbstatus.
 #include "status_expr.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <strings.h>
 
 #include "common.h"
+#include "kitcore.h"
 
 namespace {
 
@@ -162,9 +162,8 @@ private:
 	bool number(const token &t) {
 		std::string digits = text_of(t);
 		double value = 0;
-		auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
-		                                 std::chars_format::fixed);
-		if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+		// The token holds digits and dots only, so no exponent reaches this.
+		if (!kr_read_number(digits.c_str(), &value))
 			return fail_at(t);
 		take(t);
 		code_->push_back({expr_op::number, value, "", 0});
@@ -321,14 +320,7 @@ bool expr_text_number(const char *text, double *number) {
 			return true;
 		}
 	}
-	// Only the characters of a decimal number: from_chars would also take
-	// "inf", "nan" and hexadecimal.
-	size_t size = strlen(text);
-	if (size == 0 || strspn(text, "0123456789+-.eE") != size)
-		return false;
-	const char *start = text[0] == '+' ? text + 1 : text;
-	auto [end, ec] = std::from_chars(start, text + size, *number);
-	return ec == std::errc() && end == text + size && std::isfinite(*number);
+	return kr_read_number(text, number) == TRUE;
 }
 
 const server_value *expr_lookup(const std::map<std::string, server_value> &values,

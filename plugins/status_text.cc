@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common.h"
 #include "kitcore.h"
@@ -36,5 +37,12 @@ std::string status_shown(const std::string &text) {
 		else if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
 			c = ' ';
 	}
+	return out;
+}
+
+char *status_shown_text(const char *text) {
+	char *out = strdup(status_shown(text ? text : "").c_str());
+	if (!out)
+		_kr_die_errno(_("Cannot allocate memory:"));
 	return out;
 }

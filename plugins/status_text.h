@@ -1,9 +1,11 @@
-// SPDX-License-Identifier: MIT
-// status_text: building the texts of a status line: formatting into a
-// string, and server texts made safe to show in one line.
+/* SPDX-License-Identifier: MIT */
+/* status_text: building the texts of a status line: formatting into a
+ * string, and texts from the server or the command line made safe to show
+ * in one line. */
 #ifndef KIVREL_STATUS_TEXT_H
 #define KIVREL_STATUS_TEXT_H
 
+#ifdef __cplusplus
 #include <string>
 
 /// The text that printf would print for \a fmt and the values. Ends the run
@@ -14,8 +16,21 @@ std::string status_printf(const char *fmt, ...) __attribute__((format(printf, 1,
 /// \a item is released.
 std::string status_taken(char *item);
 
-/// \a text with control characters (line breaks) as blanks and "|", which
-/// would start the performance data, as "/".
+/// The one routine that makes a text from the server or the command line
+/// safe for a status line: control characters (line breaks among them) as
+/// blanks, and "|", which would start the performance data, as "/". Every
+/// other byte stays.
 std::string status_shown(const std::string &text);
 
-#endif  // KIVREL_STATUS_TEXT_H
+extern "C" {
+#endif
+
+/// status_shown for C: a new text, never freed by the caller; null reads as
+/// the empty text. Ends the run with STATE_UNKNOWN when memory runs out.
+char *status_shown_text(const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIVREL_STATUS_TEXT_H */

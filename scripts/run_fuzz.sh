@@ -15,7 +15,7 @@ esac
 # Every target of fuzz/CMakeLists.txt; the seeds of <name>_fuzz are in
 # fuzz/corpus/<name> when that folder exists.
 targets="ini_defaults argmerge state_file extract_value escaped_string cmd_split expect_match range option_file
-status_expr"
+status_expr db_sql"
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"

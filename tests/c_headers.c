@@ -14,6 +14,7 @@
 #include "kitmount.h"
 #include "kitreply.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 const char *progname = "c_headers";
 void print_usage(void) { printf("Usage: c_headers\n"); }
@@ -28,6 +29,8 @@ int main(void) {
 		return 1;
 	if (strcmp(fperfdata("result", 15, "", TRUE, 10, TRUE, 20, FALSE, 0, FALSE, 0),
 	           "result=15;10;20") != 0)
+		return 1;
+	if (strcmp(status_shown_text("a|b\nc"), "a/b c") != 0 || is_perf_label("a=b"))
 		return 1;
 	db_settings s = db_settings_default();
 	if (s.db_port != 3306 || s.db_host || db_connect_failure_state(2005) != STATE_WARNING)

@@ -68,6 +68,8 @@ TEST_F(CheckDbquery, ClassifiesTheFirstField) {
        "result=-2.25;0\n"},
       // A range without an upper end carries its stored end of 0.
       {{"-q", "SELECT 0.5", "-w", "10:"}, 1, "QUERY WARNING: 'SELECT 0.5' returned 0.500000 | result=0.5;0\n"},
+      // The query shown in the status line keeps it one line.
+      {{"-q", "SELECT 2 /* a|b\nc */"}, 0, "QUERY OK: 'SELECT 2 /* a/b c */' returned 2.000000 | result=2\n"},
       // The last -q wins.
       {{"-q", "SELECT 1", "--quer=SELECT 2"}, 0, "QUERY OK: 'SELECT 2' returned 2.000000 | result=2\n"},
   };
@@ -98,6 +100,12 @@ TEST_F(CheckDbquery, QueryFailures) {
        "QUERY CRITICAL: Error with query - You have an error in your SQL syntax; ..."},
       {"SELECT * FROM no_such_table", 2,
        "QUERY CRITICAL: Error with query - Table 'kivrel_test.no_such_table' doesn't exist\n"},
+      // The server echoes the name in its error text; a value may hold
+      // anything. Neither splits the line or starts performance data.
+      {"SELECT 1 FROM `a|b\nc`", 2,
+       "QUERY CRITICAL: Error with query - Table 'kivrel_test.a/b c' doesn't exist\n"},
+      {"SELECT 'x|y\r\nz'", 2, "QUERY CRITICAL: Is not a numeric - 'x/y  z'\n"},
+      {"SELECT '1e400'", 2, "QUERY CRITICAL: Is not a numeric - '1e400'\n"},
   };
   for (const auto& c : cases) {
     RunResult r = Run(Login({"-q", c.query, "-w", "10", "-c", "20"}));
@@ -196,6 +204,9 @@ TEST_F(CheckDbquery, ExtraOptsFromIniFile) {
   EXPECT_EQ(no_section.exit_code, 3);
   EXPECT_NE(no_section.out.find("nosuch"), std::string::npos) << no_section.out;
   EXPECT_NE(no_section.out.find(ini), std::string::npos) << no_section.out;
+  RunResult bar = Run({CHECK_DBQUERY_PATH, "--extra-opts=a|b\nc@" + ini, "-q", "SELECT 1"});
+  EXPECT_EQ(bar.out, "Section [a/b c] not found in extra options file " + ini + "\n");
+  EXPECT_EQ(bar.exit_code, 3);
 }
 
 TEST_F(CheckDbquery, ClientOptionFile) {
@@ -216,6 +227,16 @@ TEST_F(CheckDbquery, ClientOptionFile) {
   RunResult denied = Run(empty_pass);
   EXPECT_EQ(denied.exit_code, 2);
   EXPECT_TRUE(StartsWith(denied.out, "QUERY CRITICAL: Access denied for user 'kivrel'@")) << denied.out;
+
+  // The session speaks utf8mb4 whatever the file says, which the quoting
+  // of names into SQL relies on.
+  std::string gbk = dir.WriteFile("gbk.cnf", "[client]\ndefault-character-set=gbk\n");
+  RunResult utf8 = Run(Login({"-f", gbk, "-q",
+                              "SELECT @@character_set_client = 'utf8mb4' AND "
+                              "@@character_set_connection = 'utf8mb4' AND "
+                              "@@character_set_results = 'utf8mb4'"}));
+  EXPECT_EQ(utf8.exit_code, 0) << utf8.out;
+  EXPECT_NE(utf8.out.find(" returned 1.000000 | "), std::string::npos) << utf8.out;
 
   // Without -g the group is "client", whose user has no access.
   Args client_group = base;
@@ -266,6 +287,9 @@ TEST_F(CheckDbquery, CommandLineErrors) {
        std::string("check_dbquery: Invalid port number - 65536\n") + kUsage, ""},
       // Ranges are read after the whole line, so they are reported first.
       {{"-w", "20:10"}, "Range format incorrect\n", ""},
+      {{"-q", "SELECT 1", "-c", "1e999"}, "Range format incorrect\n", ""},
+      {{"-H", "db|x\ny", "-q", "SELECT 1"},
+       std::string("check_dbquery: Invalid hostname/address - db/x y\n") + kUsage, ""},
   };
   for (const auto& c : cases) {
     Args args = {CHECK_DBQUERY_PATH};

@@ -246,7 +246,7 @@ TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
   ASSERT_TRUE(std::regex_match(r.out, m, std::regex(
       "STATUS OK: long query ([0-9]+)s, long transaction ([0-9]+)s, lock waits 1 \\| "
       "long_query=[0-9]+s;60;300 long_transaction=[0-9]+s;60;300 lock_waits=1;1;10\n"
-      "long query: id ([0-9]+), user [^,]+, database NULL: SELECT SLEEP\\(8\\), 'a b'\n"
+      "long query: id ([0-9]+), user [^,]+, database NULL: SELECT SLEEP\\(8\\), 'a/b'\n"
       "long transaction: thread ([0-9]+)\n"))) << r.out;
   EXPECT_GE(std::stoi(m[1]), 4);
   EXPECT_GE(std::stoi(m[2]), 4);
@@ -287,7 +287,17 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
       {counters(33), 3,
        "check_dbstatus: Too many different counters in rate() and delta() (at most 32)\nUsage:\n"},
       {{"-m", "uptime", "--uom", "5"}, 3, "check_dbstatus: Invalid unit - 5\n"},
-      {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a|b\n"},
+      // A label must neither end itself in the performance data nor break
+      // the line; what the usage line echoes is made safe too.
+      {{"-m", "uptime", "--label", "a|b"}, 3, "check_dbstatus: Invalid label - a/b\n"},
+      {{"-m", "uptime", "--label", "a=b"}, 3, "check_dbstatus: Invalid label - a=b\n"},
+      {{"-m", "uptime", "--label", "it's"}, 3, "check_dbstatus: Invalid label - it's\n"},
+      {{"-m", "uptime", "--label", "a\nb"}, 3, "check_dbstatus: Invalid label - a b\n"},
+      {{"-e", "@ft_boolean_syntax"}, 3,
+       "STATUS UNKNOWN: The system variable @ft_boolean_syntax holds '+ -><()~*:\"\"&/', which is "
+       "no number (in '@ft_boolean_syntax')\n"},
+      {{"-e", "1|2"}, 3, "STATUS UNKNOWN: Syntax error in '1/2' at '/'\n"},
+      {{"-m", "uptime", "-w", "1e999"}, 3, "Range format incorrect\n"},
       {{"-m", "uptime", "extra"}, 3, "check_dbstatus: Unexpected argument - extra\n"},
       {{"-m", "uptime", "-c", "20:10"}, 3, "Range format incorrect\n"},
   };

@@ -295,8 +295,7 @@ TEST(CheckSysinfo, ReleaseFile) {
        0},
       {"empty redhat, SuSE not consulted", "", "SUSE Linux\n", none, "", "", 0},
       {"empty first line", "\nsecond line\n", none, none, "", "", 0},
-      {"bytes copied unchanged", "a\tb\r\xe9\x01 c\r\nnext\n", none, none, "a\tb\r\xe9\x01 c\r",
-       "", 0},
+      {"one line without |", "a\tb\r\xe9\x01 c|d\r\nnext\n", none, none, "a b \xe9  c/d ", "", 0},
       {"first line cut at 4 KiB", long_line + "\nshort\n", none, none, long_line.substr(0, 4096),
        "", 0},
       {"os-release, quoted", none, none,
@@ -305,6 +304,7 @@ TEST(CheckSysinfo, ReleaseFile) {
       {"os-release, bare and escaped", none, none,
        "ID=x\nPRETTY_NAME=Plain\nPRETTY_NAME=late\n", "Plain", "", 0},
       {"os-release, shell escapes", none, none, "PRETTY_NAME=\"A \\\"B\\\" \\$C\"", "A \"B\" $C", "", 0},
+      {"os-release, one line without |", none, none, "PRETTY_NAME='A|B\rC'", "A/B C", "", 0},
       {"os-release without the name", none, none, "NAME=x\n", "", kFailure, 3},
       {"neither file", none, none, none, "", kFailure, 3},
   };

@@ -169,6 +169,28 @@ TEST(DbConnect, StatisticsErrorIsCritical) {
   }
 }
 
+TEST(DbConnect, ServerTextsStayInOneLine) {
+  FakeServer fake(Mode::server_texts);
+  auto at = [&fake](const char* program, const Args& more) {
+    Args args = {program, "-H", "127.0.0.1", "-P", fake.port(), "-u", "u", "-p", "x"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string table = "Table 'x.a/b c' doesn't exist\n";
+  ExpectRuns({
+      {at(CHECK_DBHEALTH_PATH, {}), 0, "Uptime: 5/x Threads: 1|\n"},
+      {at(CHECK_DBHEALTH_PATH, {"-S"}), 2, "slave query error: " + table},
+      {at(CHECK_DBQUERY_PATH, {"-q", "SELECT 1 FROM `a|b\nc`"}), 2,
+       "QUERY CRITICAL: Error with query - " + table},
+      {at(CHECK_DBSTATUS_PATH, {"-m", "uptime"}), 3, "STATUS UNKNOWN: Query failed: " + table},
+      // A number the server sends that no double holds is no 0.
+      {at(CHECK_DBSTATUS_PATH, {"-m", "long-query"}), 3,
+       "STATUS UNKNOWN: longest_query() is not a number: 1e400\n"},
+      {at(CHECK_DBREPLICA_PATH, {}), 2, "REPLICA CRITICAL: replica status query failed: " + table},
+      {at(CHECK_DBCLUSTER_PATH, {}), 2, "CLUSTER CRITICAL: wsrep query failed: " + table},
+  });
+}
+
 TEST(DbConnect, BadInputIsRefused) {
   TestServer s = TestServer::Load();
   ScopedTempDir dir;
@@ -201,11 +223,16 @@ TEST(DbConnect, BadInputIsRefused) {
       {{CHECK_DBHEALTH_PATH, "-w", "abc"}, 3, range},
       {{CHECK_DBHEALTH_PATH, "-w", "sixty", "-S"}, 3, range},
       {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-c", "5x"}, 3, range},
+      // A bound must be finite.
+      {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-w", "1e999"}, 3, range},
+      {{CHECK_DBHEALTH_PATH, "-S", "-c", "~:inf"}, 3, range},
       {{CHECK_DBHEALTH_PATH, "127.0.0.1", "user", "pass", "db", "95852"}, 3,
        std::string("check_dbhealth: Invalid port number - 95852\n") + health_usage},
       {{CHECK_DBHEALTH_PATH, "-t", "0"}, 3,
        std::string("check_dbhealth: Invalid timeout - 0\n") + health_usage},
       {{CHECK_DBHEALTH_PATH, "-f", missing}, 3, cannot_read(missing, "No such file or directory")},
+      {{CHECK_DBHEALTH_PATH, "-f", missing + "|x\ny"}, 3,
+       cannot_read(missing + "/x y", "No such file or directory")},
       {{CHECK_DBHEALTH_PATH, "-f", "/dev/zero"}, 3, cannot_read("/dev/zero", "not a regular file")},
       {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-f", fifo}, 3,
        "QUERY UNKNOWN: " + cannot_read(fifo, "not a regular file")},

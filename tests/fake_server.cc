@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,29 @@ std::string Greeting(const std::string& plugin) {
 
 std::string Ok(unsigned char seq) {
   return Packet(seq, std::string("\x00\x00\x00\x02\x00\x00\x00", 7));
+}
+
+// A length-encoded string, shorter than 251 bytes.
+std::string Lenenc(const std::string& text) { return static_cast<char>(text.size()) + text; }
+
+std::string Eof(unsigned char seq) { return Packet(seq, std::string("\xfe\x00\x00\x02\x00", 5)); }
+
+// A text-protocol result set of one row: every column a string, "NULL"
+// as SQL NULL.
+std::string ResultSet(const std::vector<std::string>& row) {
+  unsigned char seq = 1;
+  std::string out = Packet(seq++, std::string(1, static_cast<char>(row.size())));
+  for (size_t i = 0; i < row.size(); ++i) {
+    std::string def = Lenenc("def") + Lenenc("") + Lenenc("") + Lenenc("") +
+                      Lenenc("c" + std::to_string(i)) + Lenenc("") + '\x0c';
+    def += std::string("\x21\x00\xff\x00\x00\x00\xfd\x00\x00\x00\x00\x00", 12);
+    out += Packet(seq++, def);
+  }
+  out += Eof(seq++);
+  std::string fields;
+  for (const std::string& field : row) fields += field == "NULL" ? std::string("\xfb") : Lenenc(field);
+  out += Packet(seq++, fields);
+  return out + Eof(seq);
 }
 
 bool WaitReadable(int fd, const std::atomic<bool>& stop) {
@@ -147,6 +171,15 @@ void FakeServer::Session(int client) {
     std::string command = next_packet(&seq);
     if (command.empty() || command[0] == '\x01') return;  // gone, or quit
     if (mode_ == Mode::silent_after_login) continue;
+    if (mode_ == Mode::server_texts) {
+      if (command[0] == '\x09')
+        send_all(Packet(1, "Uptime: 5|x\nThreads: 1"));
+      else if (command.find("PROCESSLIST") != std::string::npos)
+        send_all(ResultSet({"1e400", "7", "u", "d", "q"}));
+      else
+        send_all(Packet(1, std::string("\xff\x7a\x04#42S02", 9) + "Table 'x.a|b\nc' doesn't exist"));
+      continue;
+    }
     if (command[0] == '\x09') {  // statistics
       std::string error("\xff\x80\x04#08S01", 9);
       send_all(Packet(1, error + "Aborted connection: injected statistics error"));

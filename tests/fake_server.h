@@ -2,7 +2,8 @@
 // A loopback listener that speaks just enough of the server protocol to
 // produce what a real server cannot: a login plugin that asks for the
 // password in cleartext, an error in answer to the statistics command, a
-// greeting that trickles, a server that goes quiet after the login.
+// greeting that trickles, a server that goes quiet after the login, texts
+// that would break a status line, a number no double holds.
 #ifndef KIVREL_FAKE_SERVER_H
 #define KIVREL_FAKE_SERVER_H
 
@@ -20,6 +21,8 @@ class FakeServer {
     statistics_error,    // log in, then answer the statistics command with error 1152
     silent_after_login,  // log in, then never answer
     trickled_greeting,   // send the greeting one byte every 2 s
+    server_texts,        // log in; statistics and errors with "|" and line breaks, and a
+                         // process list whose TIME is 1e400
   };
   explicit FakeServer(Mode mode);
   ~FakeServer();

@@ -56,6 +56,12 @@ TEST(Ranges, ParseTable) {
       {"0:-1", true, false, 0, false, 0, 0},
       {"nan:5", true, false, 0, false, 0, 0},
       {"1:nan", true, false, 0, false, 0, 0},
+      // A bound must be finite: "inf" and a number too large for a double
+      // would be written as "inf" into performance data.
+      {"1e999", true, false, 0, false, 0, 0},
+      {"-1e999:", true, false, 0, false, 0, 0},
+      {"inf", true, false, 0, false, 0, 0},
+      {"0x10", true, false, 0, false, 0, 0},
   };
   for (const auto& c : cases) {
     std::string text = c.text;

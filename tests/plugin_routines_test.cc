@@ -86,7 +86,8 @@ TEST(PluginRoutines, IsNumeric) {
       {"1,5", false},   {" 1", false},   {"1 ", false},   {"nan", false},
       {"inf", false},   {"-Infinity", false}, {"0x10", false}, {"1e999", false},
       {"-", false},     {".", false},    {"e5", false},   {"1e", false},
-      {"1.2.3", false}, {"--1", false},
+      {"1.2.3", false}, {"--1", false},  {"1e400", false}, {"-1e400", false},
+      {"1e-400", true},
   };
   for (const auto& c : cases)
     EXPECT_EQ(is_numeric(c.text) != 0, c.ok) << "«" << c.text << "»";
@@ -119,14 +120,33 @@ TEST(PluginRoutines, Perfdata) {
       {fperfdata("third", 1.0 / 3, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0),
        "third=0.3333333333333333"},
       {fperfdata("two words", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "'two words'=1"},
-      {fperfdata("a=b", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "'a=b'=1"},
-      {fperfdata("it's", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "'it''s'=1"},
+      // No byte that would end the label, its quotes, the performance data
+      // or the line.
+      {fperfdata("a=b", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "a_b=1"},
+      {fperfdata("it's", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "it_s=1"},
+      {perfdata("x|y z", 1, "", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "'x_y z'=1"},
+      {rperfdata("lag_a\nb\tc\x7f", 1, "s", nullptr, nullptr, FALSE, 0, FALSE, 0), "lag_a_b_c_=1s"},
+      {rperfdata("lag_\xc3\xa9" "ast", 1, "s", nullptr, nullptr, FALSE, 0, FALSE, 0), "lag_\xc3\xa9" "ast=1s"},
       {perfdata("conn", 42, "", TRUE, 10, TRUE, 20, TRUE, 0, TRUE, 100), "conn=42;10;20;0;100"},
       {perfdata("conn", -7, "B", FALSE, 0, FALSE, 0, FALSE, 0, FALSE, 0), "conn=-7B"},
       {perfdata("conn", LONG_MAX, "", FALSE, 0, FALSE, 0, TRUE, LONG_MIN, FALSE, 0),
        "conn=9223372036854775807;;;-9223372036854775808"},
   };
   for (const auto& c : cases) EXPECT_STREQ(c.got, c.want);
+}
+
+TEST(PluginRoutines, IsPerfLabel) {
+  const struct {
+    const char* text;
+    bool ok;
+  } cases[] = {
+      {"result", true}, {"running share", true}, {"100*a/@b", true}, {"l\xc3\xa4g", true},
+      {"", false},      {"a=b", false},          {"it's", false},    {"a|b", false},
+      {"a\nb", false},  {"a\tb", false},         {"\x7f", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(is_perf_label(c.text) != 0, c.ok) << "«" << c.text << "»";
+  EXPECT_FALSE(is_perf_label(nullptr));
 }
 
 TEST(PluginRoutines, Xasprintf) {
