@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -398,7 +399,7 @@ double counter_change(const expr_step &s, const expr_sample &sample) {
 		return uptime > 0 ? now / uptime : NAN;
 	}
 	auto before = sample.previous.find(lower(s.name));
-	if (before == sample.previous.end())
+	if (before == sample.previous.end() || sample.seconds < 0)
 		return NAN;
 	double change = now - before->second;
 	if (s.op == expr_op::delta)
@@ -447,4 +448,52 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) 
 		stack.push_back(or_nan(value));
 	}
 	return stack.size() == 1 ? stack.back() : NAN;
+}
+
+std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values) {
+	std::string line = format("%.17g %.3f", uptime, at);
+	for (double v : values)
+		line += format(" %.17g", v);
+	return line;
+}
+
+expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
+                                 double at, double read_at, expr_sample *sample) {
+	sample->since_start = true;
+	sample->seconds = 0;
+	sample->previous.clear();
+	// Every number finite, none missing, nothing after the last.
+	std::vector<double> numbers;
+	const char *p = line;
+	for (size_t i = 0; i < counters.size() + 2; i++) {
+		char *end = nullptr;
+		double value = strtod(p, &end);
+		if (end == p || !std::isfinite(value))
+			return expr_previous::none;
+		numbers.push_back(value);
+		p = end;
+	}
+	double then_uptime = numbers[0], then = numbers[1];
+	if (*p != '\0' || then > read_at)
+		return expr_previous::none;
+	size_t i = 2;
+	bool counted_on = true;
+	for (const std::string &name : counters) {
+		sample->previous[name] = numbers[i];
+		counted_on = counted_on && numbers[i++] <= status_number(*sample, name);
+	}
+	if (then > at) {
+		sample->since_start = false;
+		sample->seconds = at - then;
+		return expr_previous::newer;
+	}
+	double uptime = status_number(*sample, "uptime");
+	bool same_start = std::fabs((then - then_uptime) - (at - uptime)) <= expr_start_tolerance;
+	if (!same_start || !counted_on) {
+		sample->previous.clear();
+		return expr_previous::none;
+	}
+	sample->since_start = false;
+	sample->seconds = at - then;
+	return expr_previous::follows;
 }

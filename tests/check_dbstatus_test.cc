@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,12 +130,31 @@ TEST_F(CheckDbstatus, RatesAndDeltasBetweenRuns) {
   auto files = std::filesystem::directory_iterator(state_.path() + "/" + std::to_string(geteuid()) +
                                                    "/check_dbstatus");
   EXPECT_EQ(std::distance(begin(files), end(files)), 1);
+
+  // The same Uptime a minute earlier: the server has restarted since, even
+  // though its Uptime now passes the sample's.
+  const std::string state = std::filesystem::directory_iterator(
+      state_.path() + "/" + std::to_string(geteuid()) + "/check_dbstatus")->path();
+  std::stringstream text;
+  text << std::ifstream(state).rdbuf();
+  std::vector<std::string> lines = Split(text.str(), '\n');
+  ASSERT_EQ(lines.size(), 5u) << text.str();
+  std::vector<std::string> sample = Split(lines[4], ' ');
+  ASSERT_EQ(sample.size(), 3u) << lines[4];
+  sample[1] = std::to_string(std::stod(sample[1]) - 60);
+  std::ofstream(state) << lines[0] << "\n" << lines[1] << "\n" << lines[2] << "\n" << lines[3]
+                       << "\n" << sample[0] << " " << sample[1] << " " << sample[2] << "\n";
+  RunResult restarted = Run(first_metrics);
+  EXPECT_TRUE(std::regex_match(restarted.out, std::regex(
+      "STATUS OK: delta\\(Slow_queries\\) [0-9]+ since start, slow rate [0-9.]+ since start \\| .*\n")))
+      << restarted.out;
 }
 
 TEST_F(CheckDbstatus, SinceStartAfterRestart) {
   const Args metrics = {"-m", "uptime", "-e", "delta(Uptime)", "-e", "rate(Uptime)"};
-  // A restart shows as an Uptime below the sample's: the sample must be
-  // older than the restarted server will be.
+  // A restart shows as another start of the server (a sample's time less
+  // its Uptime) or as counters set back, Uptime among them here: the sample
+  // must be older than the restarted server will be.
   for (int i = 0; i < 50 && std::stoi("0" + Split(ServerSql("replica", "SHOW GLOBAL STATUS LIKE 'Uptime'"),
                                                   '\t').back()) < 3; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
