@@ -382,8 +382,7 @@ static int process_arguments(int argc, char **argv) {
 	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
 	if (parsed == ERROR)
 		return ERROR;
-	if (optind < argc)
-		usage2(_("Unexpected argument"), argv[optind]);
+	db_no_positional(argc, argv);
 	if (metrics.empty())
 		usage(_("At least one metric is required (-m or -e)"));
 	expr_needs needs;

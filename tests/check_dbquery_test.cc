@@ -266,6 +266,11 @@ TEST_F(CheckDbquery, CommandLineErrors) {
        std::string("check_dbquery: Invalid port number - 65536\n") + kUsage, ""},
       // Ranges are read after the whole line, so they are reported first.
       {{"-w", "20:10"}, "Range format incorrect\n", ""},
+      // A stray word, as a mistyped option's value or a query without -q,
+      // is named before a missing query.
+      {{"-q", "SELECT 1", "extra", "words"},
+       std::string("check_dbquery: Unexpected argument - extra\n") + kUsage, ""},
+      {{"SELECT 1"}, std::string("check_dbquery: Unexpected argument - SELECT 1\n") + kUsage, ""},
   };
   for (const auto& c : cases) {
     Args args = {CHECK_DBQUERY_PATH};
