@@ -399,7 +399,7 @@ double counter_change(const expr_step &s, const expr_sample &sample) {
 		return uptime > 0 ? now / uptime : NAN;
 	}
 	auto before = sample.previous.find(lower(s.name));
-	if (before == sample.previous.end() || sample.seconds < 0)
+	if (before == sample.previous.end())
 		return NAN;
 	double change = now - before->second;
 	if (s.op == expr_op::delta)
@@ -476,23 +476,30 @@ expr_previous expr_take_previous(const char *line, const std::set<std::string> &
 	double then_uptime = numbers[0], then = numbers[1];
 	if (*p != '\0' || then > read_at)
 		return expr_previous::none;
-	size_t i = 2;
-	bool counted_on = true;
-	for (const std::string &name : counters) {
-		sample->previous[name] = numbers[i];
-		counted_on = counted_on && numbers[i++] <= status_number(*sample, name);
-	}
+	// An overlapping run's sample, with no previous to count from.
 	if (then > at) {
 		sample->since_start = false;
-		sample->seconds = at - then;
 		return expr_previous::newer;
 	}
 	double uptime = status_number(*sample, "uptime");
-	bool same_start = std::fabs((then - then_uptime) - (at - uptime)) <= expr_start_tolerance;
-	if (!same_start || !counted_on) {
-		sample->previous.clear();
+	if (std::fabs((then - then_uptime) - (at - uptime)) > expr_start_tolerance)
 		return expr_previous::none;
+	bool back = false;
+	size_t i = 2;
+	for (const std::string &name : counters)
+		back = back || numbers[i++] > status_number(*sample, name);
+	// Counters ahead of this run's, of a sample taken a moment before it:
+	// its status was read after this run's. Further back, FLUSH STATUS or
+	// a restart soon after the server's start set them back.
+	if (back && at - then <= expr_overlap_window) {
+		sample->since_start = false;
+		return expr_previous::newer;
 	}
+	if (back)
+		return expr_previous::none;
+	i = 2;
+	for (const std::string &name : counters)
+		sample->previous[name] = numbers[i++];
 	sample->since_start = false;
 	sample->seconds = at - then;
 	return expr_previous::follows;

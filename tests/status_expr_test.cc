@@ -137,6 +137,8 @@ TEST(StatusExpr, PreviousSample) {
       {"150 990 20", P::none},       // a restart sets Uptime back
       {"60 930 20", P::none},        // a restart the Uptime has passed since
       {"90 990 60", P::none},        // FLUSH STATUS sets counters back
+      {"99.5 999.5 60", P::newer},   // counters ahead a moment before: read later
+      {"98 998 60", P::none},        // 2 s before: set back, or a quick restart
       {"100 1000 50", P::follows},   // no time between: no rate
       {"101.5 1001.5 60", P::newer}, // an overlapping run's later sample
       {"5 1001.5 1", P::newer},      // later, and of another start: no restart
