@@ -127,26 +127,23 @@ TEST_F(CheckDbstatus, RatesAndDeltasBetweenRuns) {
   EXPECT_GE(seconds, Seconds(before_second - after_first) - 0.001) << second.out;
   EXPECT_LE(seconds, Seconds(after_second - before_first) + 0.001) << second.out;
 
-  auto files = std::filesystem::directory_iterator(state_.path() + "/" + std::to_string(geteuid()) +
-                                                   "/check_dbstatus");
+  const std::string dir = state_.path() + "/" + std::to_string(geteuid()) + "/check_dbstatus";
+  auto files = std::filesystem::directory_iterator(dir);
   EXPECT_EQ(std::distance(begin(files), end(files)), 1);
 
-  // The same Uptime a minute earlier: the server has restarted since, even
-  // though its Uptime now passes the sample's.
-  const std::string state = std::filesystem::directory_iterator(
-      state_.path() + "/" + std::to_string(geteuid()) + "/check_dbstatus")->path();
+  // The same Uptime a minute earlier: a restart since, though the Uptime
+  // now passes the sample's.
+  const std::string state = begin(std::filesystem::directory_iterator(dir))->path();
   std::stringstream text;
   text << std::ifstream(state).rdbuf();
-  std::vector<std::string> lines = Split(text.str(), '\n');
-  ASSERT_EQ(lines.size(), 5u) << text.str();
-  std::vector<std::string> sample = Split(lines[4], ' ');
-  ASSERT_EQ(sample.size(), 3u) << lines[4];
-  sample[1] = std::to_string(std::stod(sample[1]) - 60);
-  std::ofstream(state) << lines[0] << "\n" << lines[1] << "\n" << lines[2] << "\n" << lines[3]
-                       << "\n" << sample[0] << " " << sample[1] << " " << sample[2] << "\n";
+  std::vector<std::string> lines = Split(text.str(), '\n'), sample = Split(lines.back(), ' ');
+  ASSERT_EQ(sample.size(), 3u) << text.str();
+  lines.back() = sample[0] + " " + std::to_string(std::stod(sample[1]) - 60) + " " + sample[2];
+  std::string changed;
+  for (const std::string& line : lines) changed += line + "\n";
+  std::ofstream(state) << changed;
   RunResult restarted = Run(first_metrics);
-  EXPECT_TRUE(std::regex_match(restarted.out, std::regex(
-      "STATUS OK: delta\\(Slow_queries\\) [0-9]+ since start, slow rate [0-9.]+ since start \\| .*\n")))
+  EXPECT_TRUE(std::regex_search(restarted.out, std::regex("since start, slow rate .* since start")))
       << restarted.out;
 }
 
