@@ -2,7 +2,8 @@
 // Fuzz target for the expressions of check_dbstatus: any text either parses,
 // with no character in it that could break a status line, and then has a
 // value (or none) once every name it reads is given; or it is rejected with
-// a message that names the expression.
+// a message that names the expression. The same text, read as the previous
+// run's state line, gives a previous sample that fits what it is said to be.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -10,10 +11,27 @@
 
 #include "status_expr.h"
 
+namespace {
+
+// \a line as the previous sample of the counters a and b, against a run at
+// 1000 with an Uptime of 100 and counters of \a value.
+void check_previous(const std::string &line, double value) {
+	expr_sample sample;
+	sample.status = {{"uptime", {true, 100, ""}}, {"a", {true, value, ""}}, {"b", {true, value, ""}}};
+	expr_previous previous = expr_take_previous(line.c_str(), {"a", "b"}, 1000, 1001, &sample);
+	bool counts = previous == expr_previous::follows;
+	if ((previous == expr_previous::none) != sample.since_start ||
+	    sample.previous.size() != (counts ? 2u : 0u) || (counts && !(sample.seconds >= 0)))
+		abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 	// An expression comes from the command line: it ends at a NUL byte.
 	std::string text(reinterpret_cast<const char *>(data), size);
 	text = text.substr(0, text.find('\0'));
+	check_previous(text, static_cast<double>(size % 3));
 	status_expr expr;
 	std::string error;
 	if (!parse_status_expr(text, &expr, &error)) {

@@ -15,6 +15,7 @@
 #include <sys/auxv.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <clocale>
 #include <cmath>
@@ -297,6 +298,12 @@ const char state_file_header[] = "# KR State file\n";
 const int state_format_version = 1;
 // Lines are read in pieces of at most this many bytes less one.
 const size_t state_line_size = 1024;
+// The writer puts at most the part of the data line that a read returns, so
+// no file it writes exceeds 16 + 2 + 12 + 21 + 1023 + 1 = 1075 bytes; the
+// rest of the cap is room for comment lines added by hand. Reading stops
+// after this many bytes, and a larger file is no state: a file grown huge
+// costs a check no time.
+const size_t state_file_cap = KR_STATE_FILE_CAP;
 // A temporary file is "<key>.XXXXXX", the six X from this alphabet. One of
 // its key older than this (a writer killed before its rename) is removed by
 // the key's next write; a live writer renames its file within seconds.
@@ -344,7 +351,9 @@ bool runs_for_another() {
 
 // Create the missing parent directories of \a path, each with mode 0700
 // less the file creation mask. One that appears meanwhile (another run
-// creating it) is as good as one created here.
+// creating it) is as good as one created here. The first one that is not a
+// directory and cannot be made one (a file in its place, no permission) ends
+// the run, named: the paths below it would only fail in its wake.
 void make_parent_directories(const char *path) {
 	char *copy = strdup(path);
 	if (!copy)
@@ -354,10 +363,12 @@ void make_parent_directories(const char *path) {
 			continue;
 		*p = '\0';
 		struct stat st;
-		if (stat(copy, &st) != 0 && mkdir(copy, 0700) != 0 &&
-		    !(errno == EEXIST && stat(copy, &st) == 0 && S_ISDIR(st.st_mode))) {
-			// The message names the directory; the copy goes with the
-			// process.
+		bool is_dir = stat(copy, &st) == 0 ? S_ISDIR(st.st_mode)
+		                                    : mkdir(copy, 0700) == 0 ||
+		                                          (errno == EEXIST && stat(copy, &st) == 0 &&
+		                                           S_ISDIR(st.st_mode));
+		if (!is_dir) {
+			// The copy goes with the process.
 			die(STATE_UNKNOWN, "%s %s\n", _("Cannot create directory:"), copy);
 		}
 		*p = '/';
@@ -396,27 +407,33 @@ int open_state_directory(const state_key *key, bool create) {
 	                             file.substr(plugin_at + 1, key_at - plugin_at - 1)};
 	const char *top = path.empty() ? "/" : path.c_str();
 	int fd = open(top, walk_flags);
-	if (fd < 0 && errno == ENOENT && create) {
+	if (fd < 0 && !create)
+		return -1;
+	if (fd < 0) {
+		// Names the first directory of the prefix that is missing and
+		// cannot be made, or else the prefix, there but no directory that
+		// can be opened.
 		make_parent_directories((path + "/").c_str());
 		fd = open(top, walk_flags);
+		if (fd < 0)
+			die_path(_("Cannot create directory:"), top);
 	}
 	for (const std::string &name : names) {
 		path += "/" + name;
-		int sub = fd < 0 ? -1 : openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
-		if (sub < 0 && fd >= 0 && errno == ENOENT && create) {
+		int sub = openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
+		if (sub < 0 && errno == ENOENT && create) {
 			if (mkdirat(fd, name.c_str(), 0700) != 0 && errno != EEXIST)
 				die_path(_("Cannot create directory:"), path);
 			sub = openat(fd, name.c_str(), walk_flags | O_NOFOLLOW);
 		}
 		const char *problem = nullptr;
 		if (sub < 0)
-			problem = fd >= 0 && (errno == ENOTDIR || errno == ELOOP)
+			problem = errno == ENOTDIR || errno == ELOOP
 			              ? _("State directory is a symbolic link or not a directory:")
 			              : _("Cannot create directory:");
 		else
 			problem = unsafe_directory(sub);
-		if (fd >= 0)
-			close(fd);
+		close(fd);
 		fd = sub;
 		if (problem) {
 			if (!create) {
@@ -618,13 +635,27 @@ state_data *kr_state_read(void) {
 int _kr_state_read_file(FILE *state_file) {
 	state_key *key = current_key();
 	time_t now = time(nullptr);
+	// The whole file up to the cap, and one byte more to tell a larger one.
+	char *text = static_cast<char *>(malloc(state_file_cap + 1));
 	char *line = static_cast<char *>(calloc(state_line_size, 1));
-	if (!line)
+	if (!text || !line) {
+		free(text);
+		free(line);
 		_kr_die_errno(_("Cannot allocate memory:"));
+	}
+	size_t size = fread(text, 1, state_file_cap + 1, state_file);
 	int expected = STATE_FILE_VERSION;
 	int result = FALSE;
-	bool stop = false;
-	while (!stop && fgets(line, static_cast<int>(state_line_size), state_file)) {
+	bool stop = size > state_file_cap;
+	// Pieces as fgets gives them: up to a line feed, at most one less than
+	// the line buffer, and as a text that ends at a zero byte.
+	for (size_t at = 0; !stop && at < size;) {
+		const char *feed = static_cast<const char *>(memchr(text + at, '\n', size - at));
+		size_t piece = std::min(feed ? static_cast<size_t>(feed - text) + 1 - at : size - at,
+		                        state_line_size - 1);
+		memcpy(line, text + at, piece);
+		line[piece] = '\0';
+		at += piece;
 		size_t len = strlen(line);
 		if (len > 0 && line[len - 1] == '\n')
 			line[len - 1] = '\0';
@@ -650,6 +681,7 @@ int _kr_state_read_file(FILE *state_file) {
 		case STATE_DATA_TEXT:
 			key->state_data->data = strdup(line);
 			if (!key->state_data->data) {
+				free(text);
 				free(line);
 				_kr_die_errno(_("Cannot execute strdup:"));
 			}
@@ -660,6 +692,7 @@ int _kr_state_read_file(FILE *state_file) {
 			break;
 		}
 	}
+	free(text);
 	free(line);
 	return result;
 }
@@ -681,7 +714,9 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 	fprintf(fp, "%d\n", state_format_version);
 	fprintf(fp, "%d\n", key->data_version);
 	fprintf(fp, "%lu\n", static_cast<unsigned long>(when));
-	fprintf(fp, "%s\n", data_string);
+	// A read gives back no more of the data line than this, and the file
+	// stays far below the cap.
+	fprintf(fp, "%.*s\n", static_cast<int>(state_line_size - 1), data_string);
 	fchmod(fd, 0640);
 	// A write that failed (a full disk) must not be renamed into place as
 	// if it were the new state.

@@ -137,7 +137,16 @@ void print_thresholds(const char *threshold_name, thresholds *my_threshold);
  * links, and each must be a directory of the effective user that neither
  * group nor others can write; the state file must be a regular file of the
  * effective user, not reached through a symbolic link. A write that meets
- * anything else ends the run; a read finds no state. */
+ * anything else ends the run; a read finds no state.
+ *
+ * A read takes at most KR_STATE_FILE_CAP bytes; a larger file is no state,
+ * and the next write replaces it. No file of this library comes near the
+ * cap: a read returns at most 1023 characters of the data line, a write
+ * puts no more than those, and the whole file then holds at most 1075
+ * bytes. The rest is room for comment lines added by hand. */
+
+/* The most bytes of a state file that a read takes (64 KiB). */
+#define KR_STATE_FILE_CAP 65536
 
 /* What the reader expects next. */
 enum {
@@ -158,17 +167,18 @@ void kr_enable_state(const char *keyname, int expected_data_version);
 
 /// Read the state file. Returns the key's record (owned by the key, valid
 /// until the next read or kr_cleanup), or null when the file is missing,
-/// unreadable, invalid, not a regular file (a FIFO does not block the
-/// read), or on a path this user cannot trust (see above); prints nothing
-/// then. Dies without a context.
+/// unreadable, invalid, larger than KR_STATE_FILE_CAP, not a regular file
+/// (a FIFO does not block the read), or on a path this user cannot trust
+/// (see above); prints nothing then. Dies without a context.
 state_data *kr_state_read(void);
 
-/// Replace the state file by one holding \a data_string and \a data_time
-/// (0: now), creating missing directories (mode 0700), and remove this
-/// user's temporary files of the key that are older than a minute (left by
-/// writers killed before their rename). Dies with STATE_UNKNOWN on any
-/// failure, an unsafe directory among them, leaving the previous file
-/// unchanged.
+/// Replace the state file by one holding \a data_string (its first 1023
+/// bytes, all that a read returns) and \a data_time (0: now), creating
+/// missing directories (mode 0700), and remove this user's temporary files
+/// of the key that are older than a minute (left by writers killed before
+/// their rename). Dies with STATE_UNKNOWN on any failure, an unsafe
+/// directory among them (a directory that cannot be created is named, the
+/// first one on the path), leaving the previous file unchanged.
 void kr_state_write_string(time_t data_time, const char *data_string);
 
 /// The default key: 40 lowercase hexadecimal digits of the SHA-1 of the
@@ -178,8 +188,9 @@ char *_kr_state_generate_key(void);
 /// The state directory prefix; not a copy, not to be released.
 const char *_kr_state_calculate_location_prefix(void);
 
-/// Parse an open state file into the key's state_data record. Returns TRUE
-/// when the data line was reached, else FALSE.
+/// Parse an open state file into the key's state_data record, reading at
+/// most KR_STATE_FILE_CAP bytes. Returns TRUE when the data line was
+/// reached in a file no larger than that, else FALSE.
 int _kr_state_read_file(FILE *state_file);
 
 /// Release the key's retained data, if any.

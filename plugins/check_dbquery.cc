@@ -151,6 +151,9 @@ static int process_arguments(int argc, char **argv) {
 	if (parsed == ERROR)
 		return ERROR;
 	set_thresholds(&my_thresholds, warning, critical);
+	// A query given without -q, or a mistyped option's value, is no query
+	// to leave out silently.
+	db_no_positional(argc, argv);
 	return validate_arguments();
 }
 

@@ -194,21 +194,9 @@ static std::string state_key_name(MYSQL *mysql) {
 	return name;
 }
 
-// One line: the server's Uptime, the sample's time and each counter, in
-// the order of \a counters.
-static std::string encode_sample(double uptime, double at, const std::vector<double> &values) {
-	char *text = nullptr;
-	xasprintf(&text, "%.17g %.3f", uptime, at);
-	std::string line = text;
-	for (double v : values) {
-		xasprintf(&text, " %.17g", v);
-		line += text;
-	}
-	return line;
-}
-
 // Take the previous sample from the state, when it follows on from this
-// one, and keep this one for the next run.
+// one, and keep this one for the next run, unless the state holds a newer
+// one (of a run that overlapped this one).
 static void keep_counters(const std::string &key, const std::set<std::string> &counters,
                           double at, expr_sample *sample) {
 	static char *argv[] = {const_cast<char *>(progname), nullptr};
@@ -220,25 +208,12 @@ static void keep_counters(const std::string &key, const std::set<std::string> &c
 	for (const std::string &name : counters)
 		now.push_back(expr_lookup(sample->status, name)->number);
 
-	if (state_data *previous = kr_state_read()) {
-		const char *p = static_cast<const char *>(previous->data);
-		char *end = nullptr;
-		double then_uptime = strtod(p, &end);
-		double then = strtod(end, &end);
-		// A restart sets Uptime back; a restart or FLUSH STATUS sets
-		// counters back. Either way the changes count from the start.
-		bool follows = end != p && then_uptime <= uptime;
-		for (const std::string &name : counters) {
-			const char *value = end;
-			double before = strtod(value, &end);
-			follows = follows && end != value && before <= expr_lookup(sample->status, name)->number;
-			sample->previous[name] = before;
-		}
-		follows = follows && *end == '\0';
-		sample->since_start = !follows;
-		sample->seconds = at - then;
-	}
-	kr_state_write_string(0, encode_sample(uptime, at, now).c_str());
+	expr_previous previous = expr_previous::none;
+	if (state_data *state = kr_state_read())
+		previous = expr_take_previous(static_cast<const char *>(state->data), counters, at,
+		                              now_seconds(), sample);
+	if (previous != expr_previous::newer)
+		kr_state_write_string(0, expr_encode_sample(uptime, at, now).c_str());
 }
 
 // The value as the message shows it: two decimals, or six for a small one,
@@ -418,8 +393,7 @@ static int process_arguments(int argc, char **argv) {
 	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
 	if (parsed == ERROR)
 		return ERROR;
-	if (optind < argc)
-		usage2(_("Unexpected argument"), argv[optind]);
+	db_no_positional(argc, argv);
 	if (metrics.empty())
 		usage(_("At least one metric is required (-m or -e)"));
 	expr_needs needs;

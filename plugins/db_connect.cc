@@ -376,6 +376,11 @@ int db_parse_options(int argc, char **argv, const char *short_options,
 	return OK;
 }
 
+void db_no_positional(int argc, char **argv) {
+	if (optind < argc)
+		usage2(_("Unexpected argument"), argv[optind]);
+}
+
 void db_settings_complete(db_settings *s) {
 	if (!s->db_user)
 		s->db_user = db_empty_text();

@@ -150,6 +150,11 @@ int db_parse_options(int argc, char **argv, const char *short_options,
                      const struct option *longopts, db_settings *s,
                      void (*apply)(int c, char *arg), void (*help)(void));
 
+/// After db_parse_options: a word left over (a stray word, often a mistyped
+/// option's value) ends the process through usage2 with "Unexpected
+/// argument" and the word.
+void db_no_positional(int argc, char **argv);
+
 /// Give the user, host and database that are still absent an empty text.
 void db_settings_complete(db_settings *s);
 

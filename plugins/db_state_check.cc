@@ -24,7 +24,6 @@ void db_state_connect(MYSQL *mysql, const db_settings *settings) {
 }
 
 void db_state_no_positional(int argc, char **argv, db_settings *settings) {
-	if (optind < argc)
-		usage2(_("Unexpected argument"), argv[optind]);
+	db_no_positional(argc, argv);
 	db_settings_complete(settings);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -439,4 +440,59 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) 
 		stack.push_back(or_nan(value));
 	}
 	return stack.size() == 1 ? stack.back() : NAN;
+}
+
+std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values) {
+	std::string line = format("%.17g %.3f", uptime, at);
+	for (double v : values)
+		line += format(" %.17g", v);
+	return line;
+}
+
+expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
+                                 double at, double read_at, expr_sample *sample) {
+	sample->since_start = true;
+	sample->seconds = 0;
+	sample->previous.clear();
+	// Every number finite, none missing, nothing after the last.
+	std::vector<double> numbers;
+	const char *p = line;
+	for (size_t i = 0; i < counters.size() + 2; i++) {
+		char *end = nullptr;
+		double value = strtod(p, &end);
+		if (end == p || !std::isfinite(value))
+			return expr_previous::none;
+		numbers.push_back(value);
+		p = end;
+	}
+	double then_uptime = numbers[0], then = numbers[1];
+	if (*p != '\0' || then > read_at)
+		return expr_previous::none;
+	// An overlapping run's sample, with no previous to count from.
+	if (then > at) {
+		sample->since_start = false;
+		return expr_previous::newer;
+	}
+	double uptime = status_number(*sample, "uptime");
+	if (std::fabs((then - then_uptime) - (at - uptime)) > expr_start_tolerance)
+		return expr_previous::none;
+	bool back = false;
+	size_t i = 2;
+	for (const std::string &name : counters)
+		back = back || numbers[i++] > status_number(*sample, name);
+	// Counters ahead of this run's, of a sample taken a moment before it:
+	// its status was read after this run's. Further back, FLUSH STATUS or
+	// a restart soon after the server's start set them back.
+	if (back && at - then <= expr_overlap_window) {
+		sample->since_start = false;
+		return expr_previous::newer;
+	}
+	if (back)
+		return expr_previous::none;
+	i = 2;
+	for (const std::string &name : counters)
+		sample->previous[name] = numbers[i++];
+	sample->since_start = false;
+	sample->seconds = at - then;
+	return expr_previous::follows;
 }

@@ -75,7 +75,9 @@ struct expr_sample {
 	std::map<std::string, server_value> status;
 	std::map<std::string, server_value> variables;
 	// The counters of the previous run by the names of rate() and delta(),
-	// and the seconds since; unused when since_start.
+	// and the seconds since; unused when since_start. Without since_start
+	// and without counters (the previous sample is newer than this one), no
+	// change can be told.
 	std::map<std::string, double> previous;
 	double seconds = 0;
 	// No usable previous run: rates and deltas count from the server's
@@ -96,7 +98,41 @@ std::string expr_check_names(const status_expr &expr, const expr_sample &sample)
 bool expr_uses_counters(const status_expr &expr);
 
 /// The value of \a expr, whose names passed expr_check_names; NaN when it
-/// has none: a division by zero, a rate over no time, a non-finite result.
+/// has none: a division by zero, a rate over no time, a change without a
+/// previous sample to count from, a non-finite result.
 double evaluate_status_expr(const status_expr &expr, const expr_sample &sample);
+
+/// The seconds by which two samples' server start (a sample's time less its
+/// Uptime) may differ and still be one start: Uptime counts whole seconds
+/// and is read a moment after the sample's time is taken, under load more.
+constexpr double expr_start_tolerance = 5;
+
+/// The seconds by which a run's sample time comes before the server reads
+/// its status, at most: a sample this much older or less with counters
+/// ahead of this run's was read after it. Older, counters were set back.
+constexpr double expr_overlap_window = 1;
+
+/// How the previous run's sample stands to this run's.
+enum class expr_previous {
+	none,     // none to count from: missing, unreadable, of another server
+	          // start (a restart), or with counters set back (FLUSH STATUS)
+	follows,  // an earlier sample of this server start: changes count from it
+	newer,    // read after this run's sample, by a run overlapping this one:
+	          // its time is later, or its counters are ahead and its time
+	          // within the overlap window before. Never a restart; this run
+	          // tells no change
+};
+
+/// One state line: the server's \a uptime, the sample's time \a at (seconds
+/// since the epoch) and the counters \a values in the order of their names.
+std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values);
+
+/// Weigh the previous run's state \a line (of expr_encode_sample, with the
+/// counters \a counters) against this run's \a sample, taken at \a at, whose
+/// status holds Uptime and the counters; the state was read at \a read_at,
+/// and a sample later than that is none. Sets the sample's previous,
+/// seconds and since_start accordingly, and returns how the two stand.
+expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
+                                 double at, double read_at, expr_sample *sample);
 
 #endif  // KIVREL_STATUS_EXPR_H

@@ -96,6 +96,10 @@ TEST(CheckDbclusterPlain, NotAClusterNode) {
   EXPECT_EQ(r.out.substr(0, 34), "CLUSTER KRITISCH: Access denied fo") << r.out;
   EXPECT_EQ(RunProgram({CHECK_DBCLUSTER_PATH, "--flow-control-critical=1:0"}, kPlainLocale).out,
             "Range format incorrect\n");
+  r = RunProgram({CHECK_DBCLUSTER_PATH, "-w", "3:", "node1"}, kPlainLocale);
+  EXPECT_EQ(r.out.substr(0, 63), "check_dbcluster: Unexpected argument - node1\nUsage:\n check_dbcl")
+      << r.out;
+  EXPECT_EQ(r.exit_code, 3);
 }
 
 }  // namespace

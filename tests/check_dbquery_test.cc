@@ -290,6 +290,11 @@ TEST_F(CheckDbquery, CommandLineErrors) {
       {{"-q", "SELECT 1", "-c", "1e999"}, "Range format incorrect\n", ""},
       {{"-H", "db|x\ny", "-q", "SELECT 1"},
        std::string("check_dbquery: Invalid hostname/address - db/x y\n") + kUsage, ""},
+      // A stray word, as a mistyped option's value or a query without -q,
+      // is named before a missing query.
+      {{"-q", "SELECT 1", "extra", "words"},
+       std::string("check_dbquery: Unexpected argument - extra\n") + kUsage, ""},
+      {{"SELECT 1"}, std::string("check_dbquery: Unexpected argument - SELECT 1\n") + kUsage, ""},
   };
   for (const auto& c : cases) {
     Args args = {CHECK_DBQUERY_PATH};

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,15 +187,31 @@ TEST_F(CheckDbstatus, RatesAndDeltasBetweenRuns) {
   EXPECT_GE(seconds, Seconds(before_second - after_first) - 0.001) << second.out;
   EXPECT_LE(seconds, Seconds(after_second - before_first) + 0.001) << second.out;
 
-  auto files = std::filesystem::directory_iterator(state_.path() + "/" + std::to_string(geteuid()) +
-                                                   "/check_dbstatus");
+  const std::string dir = state_.path() + "/" + std::to_string(geteuid()) + "/check_dbstatus";
+  auto files = std::filesystem::directory_iterator(dir);
   EXPECT_EQ(std::distance(begin(files), end(files)), 1);
+
+  // The same Uptime a minute earlier: a restart since, though the Uptime
+  // now passes the sample's.
+  const std::string state = begin(std::filesystem::directory_iterator(dir))->path();
+  std::stringstream text;
+  text << std::ifstream(state).rdbuf();
+  std::vector<std::string> lines = Split(text.str(), '\n'), sample = Split(lines.back(), ' ');
+  ASSERT_EQ(sample.size(), 3u) << text.str();
+  lines.back() = sample[0] + " " + std::to_string(std::stod(sample[1]) - 60) + " " + sample[2];
+  std::string changed;
+  for (const std::string& line : lines) changed += line + "\n";
+  std::ofstream(state) << changed;
+  RunResult restarted = Run(first_metrics);
+  EXPECT_TRUE(std::regex_search(restarted.out, std::regex("since start, slow rate .* since start")))
+      << restarted.out;
 }
 
 TEST_F(CheckDbstatus, SinceStartAfterRestart) {
   const Args metrics = {"-m", "uptime", "-e", "delta(Uptime)", "-e", "rate(Uptime)"};
-  // A restart shows as an Uptime below the sample's: the sample must be
-  // older than the restarted server will be.
+  // A restart shows as another start of the server (a sample's time less
+  // its Uptime) or as counters set back, Uptime among them here: the sample
+  // must be older than the restarted server will be.
   WaitForUptime("replica", 3);
   Run(metrics, server_.replica_port);
   RunResult again = Run(metrics, server_.replica_port);

@@ -102,9 +102,13 @@ TEST(StateRetention, WriteThenRead) {
     state_data* d = kr_state_read();
     printf("%s %s\n", d && d->time >= before && d->time <= time(nullptr) ? "now" : "not now",
            d ? static_cast<char*>(d->data) : "NULL");
+    // Only what a read can give back is written: 1023 bytes of the data.
+    kr_state_write_string(1234, std::string(5000, 'L').c_str());
+    printf("%zu\n", ReadAll(StatePath(dir.path() + "/deep/er", "k1")).size());
     kr_state_write_string(1234, "x");
   });
-  EXPECT_EQ(r.out, "NULL\n1234 [hello world] 0\nnow \n");
+  EXPECT_EQ(r.out, "NULL\n1234 [hello world] 0\nnow \n" +
+                       std::to_string(sizeof "# KR State file\n1\n3\n1234\n" - 1 + 1024) + "\n");
   EXPECT_EQ(r.exit_code, 0);
   std::string path = StatePath(dir.path() + "/deep/er", "k1");
   EXPECT_EQ(ReadAll(path), "# KR State file\n1\n3\n1234\nx\n");
@@ -120,6 +124,7 @@ TEST(StateRetention, WriteThenRead) {
 
 TEST(StateRetention, ReaderRules) {
   ScopedTempDir dir;
+  const std::string sample = "1\n3\n100\ndata\n", blanks(KR_STATE_FILE_CAP - sample.size(), '\n');
   const std::string future = std::to_string(time(nullptr) + 3600);
   const std::string long_text(1500, 'a');
   const struct {
@@ -139,6 +144,9 @@ TEST(StateRetention, ReaderRules) {
       {"x\n3\n100\ndata\n", "NULL"},
       {"1\n3\n100\n" + long_text + "\n", "100 [" + long_text.substr(0, 1023) + "] 0"},
       {"", "NULL"},
+      // Up to the cap a file is read; one byte more and it is no state.
+      {sample + blanks, "100 [data] 0"},
+      {sample + blanks + "\n", "NULL"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file.substr(0, 40));
@@ -348,12 +356,15 @@ TEST(StateRetention, FailuresEndTheRun) {
   EXPECT_EQ(no_context.out, "This requires kr_init to be called\n");
   EXPECT_EQ(no_context.exit_code, 3);
 
-  RunResult no_dir = RunInChild([&] {
-    EnableState(file, "k");
-    kr_state_write_string(0, "x");
-  });
-  EXPECT_EQ(no_dir.out, "Cannot create directory: " + file + "/" + std::to_string(geteuid()) + "\n");
-  EXPECT_EQ(no_dir.exit_code, 3);
+  // The directory that cannot be made is named, not one below it.
+  for (const std::string& prefix : {file, file + "/sub/deeper"}) {
+    RunResult no_dir = RunInChild([&] {
+      EnableState(prefix, "k");
+      kr_state_write_string(0, "x");
+    });
+    EXPECT_EQ(no_dir.out, "Cannot create directory: " + file + "\n") << prefix;
+    EXPECT_EQ(no_dir.exit_code, 3);
+  }
 
   // A directory where the state file should be: the rename fails, and the
   // temporary file goes again.
@@ -383,6 +394,21 @@ TEST(StateRetention, FailuresEndTheRun) {
   EXPECT_EQ(ReadAll(StatePath(dir.path(), "k2")), "# KR State file\n1\n3\n5\nold\n");
   listing = RunProgram({"/bin/ls", "-A", path.substr(0, path.rfind('/'))});
   EXPECT_EQ(listing.out, "k\nk2\n");
+}
+
+// A state file grown huge (sparse here) after a valid sample is no state;
+// the next write replaces it.
+TEST(StateRetention, HugeFileIsNoState) {
+  ScopedTempDir dir;
+  RunResult r = RunInChild([&] {
+    EnableState(dir.path(), "k");
+    kr_state_write_string(100, "old");
+    printf("%d\n", truncate(StatePath(dir.path(), "k").c_str(), 300L << 20));
+    PrintRead();
+    kr_state_write_string(200, "new");
+    PrintRead();
+  });
+  EXPECT_EQ(r.out, "0\nNULL\n200 [new] 0\n");
 }
 
 // Many runs of one plugin write one key at once, from a first run that

@@ -4,7 +4,9 @@
 #include "status_expr.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -119,6 +121,36 @@ TEST(StatusExpr, CountsSinceStartWithoutPreviousRun) {
   EXPECT_TRUE(expr_uses_counters(rate) && !expr_uses_counters(other));
   EXPECT_EQ(expr_spellings("rpl_semi_sync_master_clients"),
             (std::vector<std::string>{"rpl_semi_sync_master_clients", "rpl_semi_sync_source_clients"}));
+}
+
+// The previous run's sample ("uptime time slow_queries") against this one,
+// taken at 1000 with an Uptime of 100 (a start at 900) and 50 slow queries;
+// the state was read at 1002.
+TEST(StatusExpr, PreviousSample) {
+  using P = expr_previous;
+  const std::pair<std::string, P> cases[] = {
+      {"90 990 20", P::follows}, {"94 990 50", P::follows},  // a start 4 s earlier
+      {"96 990 20", P::none},                                 // 6 s: another start
+      {"60 930 20", P::none},          // a restart the Uptime has passed since
+      {"90 990 60", P::none},          // FLUSH STATUS sets counters back
+      {"99.5 999.5 60", P::newer},     // counters ahead a moment before: read later
+      {"101.5 1001.5 60", P::newer}, {"5 1001.5 1", P::newer},  // later: no restart
+      {"105 1005 60", P::none},        // later than the state was read
+      {expr_encode_sample(97, 997.25, {35}), P::follows}, {"90 990 20x", P::none},
+  };
+  status_expr rate;
+  std::string error;
+  ASSERT_TRUE(parse_status_expr("rate(Slow_queries)", &rate, &error));
+  for (const auto& [line, previous] : cases) {
+    expr_sample s = Sample();
+    EXPECT_EQ(expr_take_previous(line.c_str(), {"slow_queries"}, 1000, 1002, &s), previous) << line;
+    double uptime = 0, then = 0, before = 0, got = evaluate_status_expr(rate, s);
+    sscanf(line.c_str(), "%lf %lf %lf", &uptime, &then, &before);
+    if (previous == P::newer)
+      EXPECT_TRUE(std::isnan(got)) << line << " gave " << got;
+    else
+      EXPECT_DOUBLE_EQ(got, previous == P::none ? 0.5 : (50 - before) / (1000 - then)) << line;
+  }
 }
 
 TEST(StatusExpr, ServerTexts) {
