@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "status_text.h"
+
 static const int RESULT_OK = 0;
 static const int RESULT_UNKNOWN = 3;
 
@@ -71,14 +73,11 @@ static ssize_t read_some(int fd, char *buf, size_t limit, bool one_line) {
 	return static_cast<ssize_t>(got);
 }
 
-// Write \a len bytes of \a text as one line of a status line: a control
-// character (a carriage return, say) as a blank and "|", which would start
-// performance data, as "/", as the database checks show server texts.
+// Write \a len bytes of \a text as one line of a status line, as the
+// database checks show server texts (a carriage return as a blank, say).
 static void put_shown(const char *text, size_t len) {
-	for (size_t i = 0; i < len; ++i) {
-		unsigned char c = static_cast<unsigned char>(text[i]);
-		putchar(c == '|' ? '/' : c < ' ' || c == 0x7f ? ' ' : c);
-	}
+	for (size_t i = 0; i < len; ++i)
+		putchar(status_shown_char(text[i]));
 }
 
 // The value of an os-release assignment, without its shell quoting.

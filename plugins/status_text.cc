@@ -31,12 +31,8 @@ std::string status_taken(char *item) {
 
 std::string status_shown(const std::string &text) {
 	std::string out = text;
-	for (char &c : out) {
-		if (c == '|')
-			c = '/';
-		else if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
-			c = ' ';
-	}
+	for (char &c : out)
+		c = status_shown_char(c);
 	return out;
 }
 

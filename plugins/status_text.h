@@ -5,6 +5,15 @@
 #ifndef KIVREL_STATUS_TEXT_H
 #define KIVREL_STATUS_TEXT_H
 
+/// The rule of status_shown for one byte: a control character (a line
+/// break, say) as a blank, "|", which would start the performance data, as
+/// "/", any other byte as it is. Inline, so that a program that links
+/// nothing of the library (check_sysinfo) shows texts by the same rule.
+static inline char status_shown_char(char c) {
+	unsigned char u = (unsigned char)c;
+	return c == '|' ? '/' : (u < ' ' || u == 0x7f) ? ' ' : c;
+}
+
 #ifdef __cplusplus
 #include <string>
 
