@@ -422,8 +422,10 @@ int db_socket_trusted(const char *path, uid_t peer_uid, const char *owner, char 
 		// the way to it.
 		for (const seen_dir &d : dirs) {
 			if ((d.uid != 0 && d.uid != sock.st_uid) || (d.mode & (S_IWGRP | S_IWOTH))) {
-				why = format(_("others than root and %s may write to the folder %s"),
-				             user_name(sock.st_uid).c_str(), d.path.c_str());
+				why = sock.st_uid == 0
+				          ? format(_("others than root may write to the folder %s"), d.path.c_str())
+				          : format(_("others than root and %s may write to the folder %s"),
+				                   user_name(sock.st_uid).c_str(), d.path.c_str());
 				trusted = false;
 				break;
 			}
