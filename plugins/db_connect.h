@@ -98,10 +98,11 @@ int db_connect_failure_state(unsigned int err);
 #define DB_CONNECTION_SHORTOPTS "H:P:s:d:u:p:f:g:la:k:C:D:L:t:"
 
 /* The values of the long-only options --ssl-chain-only,
- * --server-public-key and --socket-owner. */
+ * --server-public-key and --socket-owner. A program numbers its own
+ * long-only options from 0x101 up to 0x17f, or from 0x200. */
 #define DB_OPT_SSL_CHAIN_ONLY 0x100
-#define DB_OPT_SERVER_PUBLIC_KEY 0x101
-#define DB_OPT_SOCKET_OWNER 0x102
+#define DB_OPT_SERVER_PUBLIC_KEY 0x180
+#define DB_OPT_SOCKET_OWNER 0x181
 
 /* The long options of db_connection_option, for a program's option table;
  * each returns its short letter. */
