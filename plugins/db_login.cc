@@ -158,11 +158,16 @@ bool trusted_socket(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, bool *is_socket, std::s
 	             addr.ss_family == AF_UNIX;
 	if (!*is_socket)
 		return false;
+	// The path as the client went it, links and all: getpeername would
+	// give the server's own, past a link that another user placed.
 	*path = mysql->unix_socket ? mysql->unix_socket : "";
 	struct ucred cred = {};
 	socklen_t cred_len = sizeof cred;
-	if (path->empty() ||
-	    getsockopt(info.socket, SOL_SOCKET, SO_PEERCRED, &cred, &cred_len) != 0) {
+	if (path->empty()) {
+		*why = _("its path is not known");
+		return false;
+	}
+	if (getsockopt(info.socket, SOL_SOCKET, SO_PEERCRED, &cred, &cred_len) != 0) {
 		*why = _("the server's user cannot be told");
 		return false;
 	}
