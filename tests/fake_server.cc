@@ -305,15 +305,6 @@ void FakeServer::Session(int client) {
   if (mode_ == Mode::caching_sha2_full || mode_ == Mode::sha256_full ||
       mode_ == Mode::caching_sha2_fast) {
     EVP_PKEY* key = static_cast<EVP_PKEY*>(key_);
-    std::string pem;
-    if (key) {
-      BIO* bio = BIO_new(BIO_s_mem());
-      PEM_write_bio_PUBKEY(bio, key);
-      char* data = nullptr;
-      long len = BIO_get_mem_data(bio, &data);
-      pem.assign(data, static_cast<size_t>(len));
-      BIO_free(bio);
-    }
     std::string request = std::string("\xfe") + MethodOf(mode_) + '\0' + kNonce + '\0';
     if (!send_all(Packet(++seq, request))) return;
     std::string reply = next_packet(&seq);
@@ -331,10 +322,7 @@ void FakeServer::Session(int client) {
       }
     }
     if (sha256) {
-      // A client that asks for the key gets this listener's.
-      if (reply == (mode_ == Mode::sha256_full ? "\x01" : "\x02")) {
-        if (!send_all(Packet(++seq, "\x01" + pem)) || (reply = next_packet(&seq)).empty()) return;
-      }
+      // A request for the key counts as a password that is not the one.
       std::string password = PasswordIn(reply, key);
       {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -23,8 +23,8 @@ class FakeServer {
     statistics_error,    // log in, then answer the statistics command with error 1152
     silent_after_login,  // log in, then never answer
     trickled_greeting,   // send the greeting one byte every 2 s
-    // A switch to the method, which then asks for the password itself (and
-    // sends its key to a client that asks for it). The password it gets,
+    // A switch to the method, which then asks for the password itself.
+    // The password it gets,
     // as it stands or decrypted with its key, logs in when it is the one
     // given to the listener; every command after the login fails with
     // "logged in to the fake server".
