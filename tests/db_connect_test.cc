@@ -254,6 +254,8 @@ TEST(DbConnect, PasswordOnlyToProvenPeers) {
        safe ? in : "is not trusted"},
       {&full, tcp(full, {"--ca-cert", dir + "/missing.pem"}), unknown_file,
        "Cannot read the --ca-cert file " + dir + "/missing.pem: No such file or directory\n"},
+      {&full, tcp(full, {"-D", dir + "/missing"}), unknown_file,
+       "Cannot read the --ca-dir folder " + dir + "/missing: No such file or directory\n"},
       {&full, tcp(full, {"--server-public-key", cnf}), unknown_file,
        "Cannot read the --server-public-key file " + cnf + ": not an RSA public key in PEM form\n"},
   };
