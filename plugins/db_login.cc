@@ -158,8 +158,8 @@ bool trusted_socket(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, bool *is_socket, std::s
 	             addr.ss_family == AF_UNIX;
 	if (!*is_socket)
 		return false;
-	// The path as the client went it, links and all: getpeername would
-	// give the server's own, past a link that another user placed.
+	// The path as the client took it, links and all: getpeername would give
+	// the server's own, past any link that another user placed.
 	*path = mysql->unix_socket ? mysql->unix_socket : "";
 	struct ucred cred = {};
 	socklen_t cred_len = sizeof cred;
@@ -179,8 +179,9 @@ bool trusted_socket(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, bool *is_socket, std::s
 	return false;
 }
 
-// The scramble sent first by the server (or in its switch request); empty
-// when the packet read was another (the library then acts on it).
+// Read the nonce that the server sent first (or in its switch request) into
+// \a nonce and return kOk; otherwise return what the method returns, and the
+// library acts on the packet read (an error, a switch, an OK).
 int read_nonce(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, unsigned char nonce[kScrambleLength]) {
 	// No byte of the login leaves before this check: the first read sends
 	// the handshake answer, after TLS when the server offers it.
