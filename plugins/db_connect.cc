@@ -2,8 +2,11 @@
 // db_connect: connecting the database checks to their server.
 #include "db_connect.h"
 
+#include <dirent.h>
 #include <errmsg.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 
 #include "argmerge.h"
 #include "build_config.h"
+#include "db_login.h"
 #include "db_option_file.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
@@ -99,7 +103,7 @@ bool uses_tls(const db_settings *s) {
 // Read the -f file before the client library does: it would skip a file it
 // cannot read, and wait forever on a FIFO.
 db_option_file_info check_option_file(const db_settings *s) {
-	db_option_file_info info = {FALSE, -1, -1};
+	db_option_file_info info = {FALSE, -1, -1, nullptr};
 	if (!s->opt_file)
 		return info;
 	char *error = nullptr;
@@ -111,6 +115,48 @@ db_option_file_info check_option_file(const db_settings *s) {
 		db_die(STATE_UNKNOWN, _("The option file %s has no group [%s]\n"), s->opt_file,
 		       s->opt_group ? s->opt_group : "client");
 	return info;
+}
+
+// A TLS file that is missing or cannot be read would only be noticed by the
+// client library, if at all, after it has connected.
+void check_tls_file(const char *option, const char *path) {
+	if (!path)
+		return;
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	struct stat st;
+	const char *why = nullptr;
+	if (fd < 0 || fstat(fd, &st) != 0)
+		why = strerror(errno);
+	else if (S_ISDIR(st.st_mode))
+		why = strerror(EISDIR);
+	else if (!S_ISREG(st.st_mode))
+		why = _("not a regular file");
+	if (fd >= 0)
+		close(fd);
+	if (why)
+		db_die(STATE_UNKNOWN, _("Cannot read the %s file %s: %s\n"), option, path, why);
+}
+
+void check_tls_folder(const char *option, const char *path) {
+	if (!path)
+		return;
+	DIR *d = opendir(path);
+	if (!d)
+		db_die(STATE_UNKNOWN, _("Cannot read the %s folder %s: %s\n"), option, path,
+		       strerror(errno));
+	closedir(d);
+}
+
+// Every file that the options name, before anything connects.
+void check_login_files(const db_settings *s, const db_option_file_info &file) {
+	check_tls_file("--ca-cert", s->ca_cert);
+	check_tls_file("--key", s->key);
+	check_tls_file("--cert", s->cert);
+	check_tls_folder("--ca-dir", s->ca_dir);
+	const char *key = s->server_public_key ? s->server_public_key : file.server_public_key;
+	char *error = nullptr;
+	if (key && !db_login_pin_key(key, &error))
+		db_die(STATE_UNKNOWN, "%s\n", error);
 }
 
 }  // namespace
@@ -131,6 +177,7 @@ void db_die(int state, const char *fmt, ...) {
 
 int db_connect(MYSQL *mysql, const db_settings *s) {
 	db_option_file_info file = check_option_file(s);
+	check_login_files(s, file);
 	unsigned int bound = s->timeout;
 	if (bound == 0) {
 		bound = DB_DEFAULT_TIMEOUT;
@@ -171,6 +218,12 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 	// stands are allowed.
 	if (!verify_host)
 		mysql_optionsv(mysql, MARIADB_OPT_RESTRICTED_AUTH, safe_login_plugins);
+	// caching_sha2_password and sha256_password are ours: they send the
+	// password itself only where the peer has proven itself.
+	db_login_policy policy = {tls, verify_host, s->socket_owner};
+	char *error = nullptr;
+	if (!db_login_prepare(mysql, &policy, &error))
+		db_die(STATE_UNKNOWN, "%s\n", error);
 
 	const char *host = s->db_host;
 	const char *socket = s->db_socket;
@@ -184,8 +237,8 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 	unsigned int port = s->port_given ? s->db_port : 0;
 	if (!mysql_real_connect(mysql, host, s->db_user, s->db_pass, s->db, port, socket, 0))
 		return FALSE;
-	// Without verification the client library goes on in plaintext when
-	// the server offers no TLS; the login it made was one of the safe ones.
+	// Our login methods refuse a server without TLS before the login; a
+	// method that an option file named first may not have.
 	if (tls && !mysql_get_ssl_cipher(mysql)) {
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "%s\n", _("TLS/SSL error: SSL is required, but the server does not support it"));
@@ -200,6 +253,8 @@ int db_connect(MYSQL *mysql, const db_settings *s) {
 }
 
 const char *db_connect_error(MYSQL *mysql) {
+	if (db_login_refusal())
+		return db_login_refusal();
 	if (mysql_errno(mysql) != CR_PLUGIN_NOT_ALLOWED)
 		return mysql_error(mysql);
 	char *text = nullptr;
@@ -264,7 +319,6 @@ int db_connection_option(int c, char *arg, db_settings *s) {
 		s->ssl = TRUE;
 		return TRUE;
 	case 'C':
-		// --ca-cert takes its path only as --ca-cert=PATH.
 		s->ca_cert = arg;
 		return TRUE;
 	case 'k':
@@ -282,6 +336,16 @@ int db_connection_option(int c, char *arg, db_settings *s) {
 	case DB_OPT_SSL_CHAIN_ONLY:
 		s->ssl_chain_only = TRUE;
 		return TRUE;
+	case DB_OPT_SERVER_PUBLIC_KEY:
+		s->server_public_key = arg;
+		return TRUE;
+	case DB_OPT_SOCKET_OWNER: {
+		uid_t uid;
+		if (!db_login_user_id(arg, &uid))
+			usage2(_("Unknown user"), arg);
+		s->socket_owner = arg;
+		return TRUE;
+	}
 	default:
 		return FALSE;
 	}

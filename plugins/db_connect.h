@@ -41,6 +41,9 @@ typedef struct db_settings {
 	char *ca_dir;
 	char *ciphers;
 	int ssl_chain_only;     /* TRUE: a CA checks the chain, not the host name */
+	char *server_public_key; /* the server's RSA key (PEM) for the full login
+	                            exchange, or null */
+	char *socket_owner;     /* the user a unix socket must belong to, or null */
 	unsigned int timeout;   /* -t in seconds; 0 when not given */
 } db_settings;
 
@@ -68,18 +71,20 @@ void db_set_status_prefix(const char *prefix);
 void db_die(int state, const char *fmt, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 
-/// Check the -f option file and the -g group, start the bound on the run,
+/// Check the -f option file and the -g group, and the files that the TLS
+/// options and the server's public key name, start the bound on the run,
 /// initialise \a mysql in place, apply the option files, the timeouts, TLS
-/// and the allowed login plugins, and connect. A host that is an absolute
-/// path connects through that unix socket. An option file that cannot be
-/// used ends the run with STATE_UNKNOWN through db_die. Returns TRUE when
+/// and the allowed login plugins, and connect; caching_sha2_password and
+/// sha256_password log in through db_login. A host that is an absolute
+/// path connects through that unix socket. An option file, TLS file or key
+/// that cannot be used ends the run with STATE_UNKNOWN through db_die. Returns TRUE when
 /// connected; FALSE when not, with mysql_errno and mysql_error of \a mysql
 /// telling why.
 int db_connect(MYSQL *mysql, const db_settings *settings);
 
-/// The message of a failed connect: the client's error text, with the
-/// reason added when a login plugin that would send the password in
-/// cleartext was refused.
+/// The message of a failed connect: why db_login refused the login, or the
+/// client's error text, with the reason added when a login plugin that
+/// would send the password in cleartext was refused.
 const char *db_connect_error(MYSQL *mysql);
 
 /// The plugin state of a failed connect: STATE_WARNING when the check could
@@ -92,8 +97,12 @@ int db_connect_failure_state(unsigned int err);
  * group, TLS, and the timeout. */
 #define DB_CONNECTION_SHORTOPTS "H:P:s:d:u:p:f:g:la:k:C:D:L:t:"
 
-/* The value of the long-only option --ssl-chain-only. */
+/* The values of the long-only options --ssl-chain-only,
+ * --server-public-key and --socket-owner. A program numbers its own
+ * long-only options from 0x101 up to 0x17f, or from 0x200. */
 #define DB_OPT_SSL_CHAIN_ONLY 0x100
+#define DB_OPT_SERVER_PUBLIC_KEY 0x180
+#define DB_OPT_SOCKET_OWNER 0x181
 
 /* The long options of db_connection_option, for a program's option table;
  * each returns its short letter. */
@@ -107,16 +116,17 @@ int db_connect_failure_state(unsigned int err);
 	{"group", required_argument, NULL, 'g'},        \
 	{"port", required_argument, NULL, 'P'}
 
-/* The TLS options of db_connection_option. --ca-cert takes its path only
- * attached (--ca-cert=PATH). */
+/* The TLS and login options of db_connection_option. */
 #define DB_TLS_LONGOPTS                                             \
 	{"ssl", no_argument, NULL, 'l'},                            \
-	{"ca-cert", optional_argument, NULL, 'C'},                  \
+	{"ca-cert", required_argument, NULL, 'C'},                  \
 	{"key", required_argument, NULL, 'k'},                      \
 	{"cert", required_argument, NULL, 'a'},                     \
 	{"ca-dir", required_argument, NULL, 'D'},                   \
 	{"ciphers", required_argument, NULL, 'L'},                  \
-	{"ssl-chain-only", no_argument, NULL, DB_OPT_SSL_CHAIN_ONLY}
+	{"ssl-chain-only", no_argument, NULL, DB_OPT_SSL_CHAIN_ONLY}, \
+	{"server-public-key", required_argument, NULL, DB_OPT_SERVER_PUBLIC_KEY}, \
+	{"socket-owner", required_argument, NULL, DB_OPT_SOCKET_OWNER}
 
 /* The timeout option of db_connection_option. */
 #define DB_TIMEOUT_LONGOPTS {"timeout", required_argument, NULL, 't'}
@@ -131,9 +141,10 @@ int db_connect_failure_state(unsigned int err);
 db_settings db_settings_default(void);
 
 /// Apply the connection option \a c (one of DB_CONNECTION_SHORTOPTS, or
-/// DB_OPT_SSL_CHAIN_ONLY) with its argument \a arg to \a s. -p keeps a copy
-/// of the password and masks the argument. A rejected -H, -P or -t ends the
-/// process through usage2. Returns TRUE when \a c is one of these options,
+/// DB_OPT_SSL_CHAIN_ONLY, DB_OPT_SERVER_PUBLIC_KEY, DB_OPT_SOCKET_OWNER)
+/// with its argument \a arg to \a s. -p keeps a copy of the password and
+/// masks the argument. A rejected -H, -P, -t or --socket-owner (no such
+/// user) ends the process through usage2. Returns TRUE when \a c is one of these options,
 /// else FALSE.
 int db_connection_option(int c, char *arg, db_settings *s);
 

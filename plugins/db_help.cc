@@ -78,6 +78,16 @@ void db_help_tls(void) {
 	printf("    %s\n", _("Any TLS option makes TLS a must: without it the check ends CRITICAL."));
 	printf("    %s\n", _("With -C or -D the server's certificate must chain to that CA and name"));
 	printf("    %s\n", _("the host connected to."));
+	db_help_entry("--server-public-key=FILE",
+	      _("The server's RSA public key (PEM) for logins that need the password itself"));
+	printf("    %s\n", _("(caching_sha2_password, sha256_password): the password is sent encrypted"));
+	printf("    %s\n", _("to this key. Without it such a login is refused, CRITICAL, unless the"));
+	printf("    %s\n", _("server is verified with -C or -D, or the unix socket is trusted. The"));
+	printf("    %s\n", _("server's own key is never asked for. Also server-public-key in the -f file."));
+	db_help_entry("--socket-owner=USER",
+	      _("Trust a unix socket with the password if it belongs to USER (and the server"));
+	printf("    %s\n", _("runs as USER or root). Without it, a socket is trusted only if no one but"));
+	printf("    %s\n", _("root and its owner can write to its folder and the folders above it."));
 }
 
 void db_help_timeout(void) {

@@ -32,7 +32,8 @@ void db_help_entry(const char *option, const char *help);
 /// check_dbhealth's connection options.
 void db_help_login(void);
 
-/// Print the TLS entries: -l, -C, -a, -k, -D, -L and --ssl-chain-only.
+/// Print the TLS and login entries: -l, -C, -a, -k, -D, -L, --ssl-chain-only,
+/// --server-public-key and --socket-owner.
 void db_help_tls(void);
 
 /// Print the -t entry; it shows the default bound.

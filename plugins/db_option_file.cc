@@ -24,7 +24,9 @@ namespace {
 struct reader {
 	std::string group;
 	bool group_given = false;
-	db_option_file_info info{FALSE, -1, -1};
+	db_option_file_info info{FALSE, -1, -1, nullptr};
+	std::string server_public_key;
+	bool has_public_key = false;
 	std::string error;
 };
 
@@ -73,6 +75,10 @@ void apply_entry(reader &r, std::string key, std::string value, bool has_value) 
 		r.info.verify_server_cert = forced >= 0 ? forced : switch_value(value, has_value);
 	else if (key == "connect-timeout" && forced < 0 && has_value)
 		r.info.connect_timeout = strtol(value.c_str(), nullptr, 10);
+	else if (key == "server-public-key" && forced < 0 && has_value) {
+		r.server_public_key = value;
+		r.has_public_key = true;
+	}
 }
 
 bool fail(reader &r, const char *path, const char *reason) {
@@ -202,5 +208,7 @@ int db_read_option_file(const char *path, const char *group, db_option_file_info
 		return FALSE;
 	}
 	*info = r.info;
+	if (r.has_public_key)
+		xasprintf(&info->server_public_key, "%s", r.server_public_key.c_str());
 	return TRUE;
 }

@@ -31,6 +31,8 @@ typedef struct db_option_file_info {
 	                            without one, a group read for "client" */
 	long connect_timeout;    /* connect-timeout in seconds; -1 when not set */
 	int verify_server_cert;  /* ssl-verify-server-cert: 1 on, 0 off, -1 not set */
+	char *server_public_key; /* server-public-key: a new text naming the
+	                            server's key file, or null when not set */
 } db_option_file_info;
 
 /// Read the option file \a path and the files it includes for the option

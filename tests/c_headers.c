@@ -9,6 +9,8 @@
 #include "common.h"
 #include "db_connect.h"
 #include "db_help.h"
+#include "db_login.h"
+#include "db_option_file.h"
 #include "kitcore.h"
 #include "kitrun.h"
 #include "kitmount.h"

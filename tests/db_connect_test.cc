@@ -3,8 +3,12 @@
 // run, TLS that is enforced and verified, no password in cleartext, bad
 // input refused before any connect, and option files that work.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -155,6 +159,164 @@ TEST(DbConnect, PasswordNeverInCleartext) {
         EXPECT_EQ(r.out, kTlsRequired);
     }
     EXPECT_EQ(fake.received().find(kSecret), std::string::npos) << static_cast<int>(mode);
+  }
+}
+
+// Whether only root and the user running the tests can write \a dir and
+// each folder above it: then a socket there is trusted.
+bool OnlyRootAndMe(const std::string& dir) {
+  char real[PATH_MAX];
+  if (!realpath(dir.c_str(), real)) return false;
+  for (std::string d = real;; d = d.substr(0, std::max<size_t>(d.rfind('/'), 1))) {
+    struct stat st;
+    if (stat(d.c_str(), &st) != 0 || (st.st_uid != 0 && st.st_uid != geteuid()) ||
+        (st.st_mode & 022))
+      return false;
+    if (d == "/") return true;
+  }
+}
+
+// What a listener that has not proven itself gets from every database
+// check: no password byte, and nothing it can decrypt with its own key;
+// only a pinned key, a verified server or a trusted socket gets it.
+TEST(DbConnect, PasswordOnlyToProvenPeers) {
+  namespace fs = std::filesystem;
+  const std::string dir = std::string(TEST_BUILD_DIR) + "/login";
+  fs::remove_all(dir);
+  fs::create_directories(dir + "/open");
+  fs::create_directories(dir + "/safe");
+  chmod(dir.c_str(), 0755);
+  chmod((dir + "/open").c_str(), 0777);
+  chmod((dir + "/safe").c_str(), 0755);
+  auto options = [&](bool tls, const std::string& socket = "") {
+    FakeServer::Options o;
+    o.tls = tls;
+    o.socket_path = socket;
+    o.password = kSecret;
+    o.key_dir = dir;
+    return o;
+  };
+  FakeServer full(Mode::caching_sha2_full, options(false));
+  FakeServer sha256(Mode::sha256_full, options(false));
+  FakeServer fast(Mode::caching_sha2_fast, options(false));
+  FakeServer tls_full(Mode::caching_sha2_full, options(true));
+  FakeServer tls_sha256(Mode::sha256_full, options(true));
+  FakeServer open_socket(Mode::caching_sha2_full, options(false, dir + "/open/fake.sock"));
+  FakeServer safe_socket(Mode::sha256_full, options(false, dir + "/safe/fake.sock"));
+  FakeServer other(Mode::caching_sha2_full, options(false));  // only for its key
+  std::string cnf = dir + "/pinned.cnf";
+  FILE* f = fopen(cnf.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fprintf(f, "[client]\nserver-public-key = %s\n", sha256.public_key_file().c_str());
+  fclose(f);
+
+  enum Outcome {
+    refused_unsent,  // refused before the client sent anything of the login
+    refused,         // refused before the password left
+    unknown_file,    // ended UNKNOWN before any connection
+    wrong_key,       // encrypted to the pinned key, which is not the listener's
+    scramble,        // logged in by the scramble alone
+    allowed,         // the listener got the password: it has proven itself
+  };
+  struct login_case {
+    FakeServer* fake;
+    Args args;
+    Outcome outcome;
+    std::string out;  // a text of the status line
+  };
+  auto tcp = [](FakeServer& fake, const Args& more) {
+    Args a = {"-H", "127.0.0.1", "-P", fake.port(), "-u", "u", "-p", kSecret};
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  auto unix_socket = [&](const std::string& path, const Args& more) {
+    Args a = {"-H", path, "-u", "u", "-p", kSecret};
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  const std::string me = std::to_string(geteuid());
+  const std::string open_path = dir + "/open/fake.sock";
+  const std::string safe_path = dir + "/safe/fake.sock";
+  const std::string asks = "login refused: the server asks for the password itself, which is "
+                           "sent only encrypted to a key given with --server-public-key, or over "
+                           "TLS to a server verified with -C";
+  const std::string untrusted = "caching_sha2_password login refused: the server asks for the "
+                                "password itself, and the socket " + open_path + " is not trusted";
+  const std::string in = "logged in to the fake server";
+  bool safe = OnlyRootAndMe(dir + "/safe");
+  const login_case cases[] = {
+      {&full, tcp(full, {}), refused, "caching_sha2_password " + asks},
+      {&sha256, tcp(sha256, {}), refused, "sha256_password " + asks},
+      {&full, tcp(full, {"-l"}), refused_unsent, kTlsRequired},
+      {&tls_full, tcp(tls_full, {"-l"}), refused, "caching_sha2_password " + asks},
+      {&tls_sha256, tcp(tls_sha256, {"--ssl"}), refused, "sha256_password " + asks},
+      {&tls_full, tcp(tls_full, {"-C", tls_full.certificate_file(), "--ssl-chain-only"}), refused,
+       asks},
+      {&tls_full, tcp(tls_full, {"--ca-cert", tls_full.certificate_file()}), allowed, in},
+      {&tls_sha256, tcp(tls_sha256, {"-l", "--server-public-key", tls_sha256.public_key_file()}),
+       allowed, in},
+      {&full, tcp(full, {"--server-public-key=" + full.public_key_file()}), allowed, in},
+      {&sha256, tcp(sha256, {"-f", cnf}), allowed, in},
+      {&full, tcp(full, {"--server-public-key", other.public_key_file()}), wrong_key,
+       "Access denied"},
+      {&fast, tcp(fast, {}), scramble, in},
+      {&open_socket, unix_socket(open_path, {}), refused,
+       untrusted + " (others than root"},
+      {&open_socket, unix_socket(open_path, {"-l"}), refused_unsent, kTlsRequired},
+      {&open_socket, unix_socket(open_path, {"--socket-owner", "65534"}), refused,
+       untrusted + " (it belongs to "},
+      {&open_socket, unix_socket(open_path, {"--socket-owner=" + me}), allowed, in},
+      {&safe_socket, unix_socket(safe_path, {}), safe ? allowed : refused,
+       safe ? in : "is not trusted"},
+      {&full, tcp(full, {"--ca-cert", dir + "/missing.pem"}), unknown_file,
+       "Cannot read the --ca-cert file " + dir + "/missing.pem: No such file or directory\n"},
+      {&full, tcp(full, {"-D", dir + "/missing"}), unknown_file,
+       "Cannot read the --ca-dir folder " + dir + "/missing: No such file or directory\n"},
+      {&full, tcp(full, {"--server-public-key", cnf}), unknown_file,
+       "Cannot read the --server-public-key file " + cnf + ": not an RSA public key in PEM form\n"},
+  };
+  const std::vector<Args> programs = {
+      {CHECK_DBHEALTH_PATH},
+      {CHECK_DBQUERY_PATH, "-q", "SELECT 1"},
+      {CHECK_DBSTATUS_PATH, "-m", "uptime"},
+      {CHECK_DBREPLICA_PATH},
+      {CHECK_DBCLUSTER_PATH},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const login_case& c = cases[i];
+    for (const Args& program : programs) {
+      Args args = program;
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      std::string line;
+      for (const auto& a : args) line += a + " ";
+      c.fake->Reset();
+      int ended = c.fake->sessions_ended();
+      RunResult r = RunProgram(args, kPlainLocale);
+      if (c.outcome != unknown_file) c.fake->WaitSessionsEnded(ended + 1);
+      std::vector<std::string> got = c.fake->passwords();
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << i << ": " << line << "\n" << r.out;
+      EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << line << "\n" << r.out;
+      if (c.outcome == allowed) {
+        EXPECT_EQ(got, std::vector<std::string>{kSecret}) << line;
+        continue;
+      }
+      EXPECT_EQ(c.fake->received().find(kSecret), std::string::npos) << line;
+      if (c.outcome == wrong_key) {
+        ASSERT_EQ(got.size(), 1u) << line;
+        EXPECT_NE(got[0], kSecret) << line;
+      } else {
+        EXPECT_TRUE(got.empty()) << line;
+      }
+      if (c.outcome == refused_unsent || c.outcome == unknown_file) {
+        EXPECT_EQ(c.fake->received(), "") << line;
+      }
+      if (c.outcome == refused || c.outcome == refused_unsent) {
+        EXPECT_EQ(r.exit_code, 2) << line << "\n" << r.out;
+      }
+      if (c.outcome == unknown_file) {
+        EXPECT_EQ(r.exit_code, 3) << line << "\n" << r.out;
+      }
+    }
   }
 }
 

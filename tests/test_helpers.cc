@@ -64,7 +64,7 @@ std::vector<std::string> WithStagedCatalogue(const std::vector<std::string>& arg
   std::vector<std::string> wrapped = {"/usr/bin/unshare", "--mount", "--propagation", "private"};
   if (geteuid() != 0) wrapped.push_back("--map-root-user");
   wrapped.insert(wrapped.end(),
-                 {"/bin/sh", STAGED_CATALOGUE_SCRIPT, TEST_BUILD_DIR, TEST_STAGE_DIR, TEST_LOCALEDIR});
+                 {"/bin/sh", STAGED_CATALOGUE_SCRIPT, TEST_BUILD_TOP, TEST_STAGE_DIR, TEST_LOCALEDIR});
   wrapped.insert(wrapped.end(), argv.begin(), argv.end());
   return wrapped;
 }
