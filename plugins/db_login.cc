@@ -232,16 +232,20 @@ int send_password(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, const char *method,
 	                     method));
 }
 
+// An empty password is answered by one zero byte, which reveals nothing.
+int send_no_password(MYSQL_PLUGIN_VIO *vio) {
+	static const unsigned char none = 0;
+	return vio->write_packet(vio, &none, 1) == 0 ? kOk : kError;
+}
+
 int caching_sha2_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql) {
 	unsigned char nonce[kScrambleLength];
 	int got = read_nonce(vio, mysql, nonce);
 	if (got != kOk)
 		return got;
 	const char *password = mysql->passwd ? mysql->passwd : "";
-	if (!*password) {
-		static const unsigned char none = 0;
-		return vio->write_packet(vio, &none, 1) == 0 ? kOk : kError;
-	}
+	if (!*password)
+		return send_no_password(vio);
 	unsigned char proof[kSha256Length];
 	if (!scramble(password, nonce, proof) || vio->write_packet(vio, proof, kSha256Length) != 0)
 		return kError;
@@ -268,10 +272,8 @@ int sha256_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql) {
 	if (got != kOk)
 		return got;
 	const char *password = mysql->passwd ? mysql->passwd : "";
-	if (!*password) {
-		static const unsigned char none = 0;
-		return vio->write_packet(vio, &none, 1) == 0 ? kOk : kError;
-	}
+	if (!*password)
+		return send_no_password(vio);
 	return send_password(vio, mysql, "sha256_password", nonce);
 }
 
