@@ -121,10 +121,11 @@ static MYSQL_RES *first_row(MYSQL *mysql, const std::string &sql, MYSQL_ROW *row
 static double field_number(MYSQL *mysql, MYSQL_RES *res, const char *text, const char *what) {
 	double value = 0;
 	if (text && !kr_read_number(text, &value)) {
+		// The text lives in the result: the message is made before it goes.
+		std::string message = status_printf(_("%s is not a number: %s"), what, status_shown(text).c_str());
 		mysql_free_result(res);
 		mysql_close(mysql);
-		db_die(STATE_UNKNOWN, "%s\n", status_printf(_("%s is not a number: %s"), what,
-		                                             status_shown(text).c_str()).c_str());
+		db_die(STATE_UNKNOWN, "%s\n", message.c_str());
 	}
 	return value;
 }

@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@
 
 #include "common.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 namespace {
 
@@ -52,18 +52,6 @@ EVP_PKEY *pinned_key = nullptr;
 std::string refusal;
 bool refused = false;
 
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *fmt, ...) {
-	va_list ap;
-	va_start(ap, fmt);
-	char *text = nullptr;
-	int n = vasprintf(&text, fmt, ap);
-	va_end(ap);
-	std::string out = n >= 0 ? text : "";
-	free(text);
-	return out;
-}
-
 int refuse(const std::string &why) {
 	refusal = why;
 	refused = true;
@@ -76,7 +64,7 @@ EVP_PKEY *read_key(const char *path, std::string *why) {
 		*why = strerror(errno);
 		return nullptr;
 	}
-	struct stat st;
+	struct stat st = {};
 	if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
 		*why = S_ISDIR(st.st_mode) ? strerror(EISDIR) : _("not a regular file");
 		fclose(f);
@@ -215,18 +203,18 @@ int send_password(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, const char *method,
 	if (pinned_key) {
 		std::vector<unsigned char> sealed;
 		if (!encrypt_password(password, nonce, &sealed))
-			return refuse(format(_("%s login refused: the password cannot be encrypted to the "
+			return refuse(status_printf(_("%s login refused: the password cannot be encrypted to the "
 			                       "key of --server-public-key (too long for the key?)"),
 			                     method));
 		return vio->write_packet(vio, sealed.data(), static_cast<int>(sealed.size())) == 0 ? kOk
 		                                                                                : kError;
 	}
 	if (is_socket)
-		return refuse(format(_("%s login refused: the server asks for the password itself, and "
+		return refuse(status_printf(_("%s login refused: the server asks for the password itself, and "
 		                       "the socket %s is not trusted (%s); give the server's key with "
 		                       "--server-public-key, or the socket's user with --socket-owner"),
 		                     method, path.c_str(), why.c_str()));
-	return refuse(format(_("%s login refused: the server asks for the password itself, which is "
+	return refuse(status_printf(_("%s login refused: the server asks for the password itself, which is "
 	                       "sent only encrypted to a key given with --server-public-key, or over "
 	                       "TLS to a server verified with -C"),
 	                     method));
@@ -332,7 +320,7 @@ bool walk_to_socket(const std::string &path, std::vector<seen_dir> *dirs, struct
 	auto note_dir = [&](const std::string &dir) {
 		struct stat st;
 		if (stat(dir.c_str(), &st) != 0) {
-			*why = format("%s: %s", dir.c_str(), strerror(errno));
+			*why = status_printf("%s: %s", dir.c_str(), strerror(errno));
 			return false;
 		}
 		dirs->push_back({dir, st.st_uid, st.st_mode});
@@ -354,14 +342,14 @@ bool walk_to_socket(const std::string &path, std::vector<seen_dir> *dirs, struct
 		std::string next = here == "/" ? "/" + name : here + "/" + name;
 		struct stat st;
 		if (lstat(next.c_str(), &st) != 0) {
-			*why = format("%s: %s", next.c_str(), strerror(errno));
+			*why = status_printf("%s: %s", next.c_str(), strerror(errno));
 			return false;
 		}
 		if (S_ISLNK(st.st_mode)) {
 			char target[PATH_MAX];
 			ssize_t n = readlink(next.c_str(), target, sizeof target - 1);
 			if (n < 0 || ++links > 40) {
-				*why = format("%s: %s", next.c_str(), strerror(n < 0 ? errno : ELOOP));
+				*why = status_printf("%s: %s", next.c_str(), strerror(n < 0 ? errno : ELOOP));
 				return false;
 			}
 			target[n] = '\0';
@@ -372,21 +360,21 @@ bool walk_to_socket(const std::string &path, std::vector<seen_dir> *dirs, struct
 		}
 		if (todo.empty()) {
 			if (!S_ISSOCK(st.st_mode)) {
-				*why = format(_("%s is not a socket"), next.c_str());
+				*why = status_printf(_("%s is not a socket"), next.c_str());
 				return false;
 			}
 			*sock = st;
 			return true;
 		}
 		if (!S_ISDIR(st.st_mode)) {
-			*why = format("%s: %s", next.c_str(), strerror(ENOTDIR));
+			*why = status_printf("%s: %s", next.c_str(), strerror(ENOTDIR));
 			return false;
 		}
 		if (!note_dir(next))
 			return false;
 		here = next;
 	}
-	*why = format(_("%s is not a socket"), path.c_str());
+	*why = status_printf(_("%s is not a socket"), path.c_str());
 	return false;
 }
 
@@ -418,10 +406,10 @@ int db_socket_trusted(const char *path, uid_t peer_uid, const char *owner, char 
 	uid_t wanted = sock.st_uid;
 	if (trusted && owner) {
 		if (!db_login_user_id(owner, &wanted)) {
-			why = format(_("there is no user %s"), owner);
+			why = status_printf(_("there is no user %s"), owner);
 			trusted = false;
 		} else if (sock.st_uid != wanted) {
-			why = format(_("it belongs to %s, not to %s"), user_name(sock.st_uid).c_str(), owner);
+			why = status_printf(_("it belongs to %s, not to %s"), user_name(sock.st_uid).c_str(), owner);
 			trusted = false;
 		}
 	}
@@ -431,8 +419,8 @@ int db_socket_trusted(const char *path, uid_t peer_uid, const char *owner, char 
 		for (const seen_dir &d : dirs) {
 			if ((d.uid != 0 && d.uid != sock.st_uid) || (d.mode & (S_IWGRP | S_IWOTH))) {
 				why = sock.st_uid == 0
-				          ? format(_("others than root may write to the folder %s"), d.path.c_str())
-				          : format(_("others than root and %s may write to the folder %s"),
+				          ? status_printf(_("others than root may write to the folder %s"), d.path.c_str())
+				          : status_printf(_("others than root and %s may write to the folder %s"),
 				                   user_name(sock.st_uid).c_str(), d.path.c_str());
 				trusted = false;
 				break;
@@ -440,7 +428,7 @@ int db_socket_trusted(const char *path, uid_t peer_uid, const char *owner, char 
 		}
 	}
 	if (trusted && peer_uid != 0 && peer_uid != wanted) {
-		why = format(_("the server listening at it runs as %s"), user_name(peer_uid).c_str());
+		why = status_printf(_("the server listening at it runs as %s"), user_name(peer_uid).c_str());
 		trusted = false;
 	}
 	if (!trusted)
