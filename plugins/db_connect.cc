@@ -5,7 +5,7 @@
 #include <dirent.h>
 #include <errmsg.h>
 #include <fcntl.h>
-#include <openssl/ssl.h>
+#include <openssl/crypto.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,12 +123,14 @@ bool may_use_tls(const db_settings *s, const db_option_file_info &file) {
 // leaves that to the library, which reads the system's OpenSSL
 // configuration, so that its crypto policy holds for every TLS connection.
 // Any other run needs neither the configuration nor the error texts, whose
-// reading would be the larger part of its cost.
+// reading would be the larger part of its cost; once started without them,
+// OpenSSL does not read them when the library starts it again. The TLS
+// error texts are read only when asked for, which the library does not do;
+// libcrypto alone spares binding libssl at every start.
 void start_openssl(bool tls) {
 	if (!tls)
-		OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_SSL_STRINGS |
-		                     OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
-		                 nullptr);
+		OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+		                    nullptr);
 }
 
 // Read the -f file before the client library does: it would skip a file it
