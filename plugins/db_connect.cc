@@ -124,9 +124,10 @@ bool may_use_tls(const db_settings *s, const db_option_file_info &file) {
 // configuration, so that its crypto policy holds for every TLS connection.
 // Any other run needs neither the configuration nor the error texts, whose
 // reading would be the larger part of its cost; once started without them,
-// OpenSSL does not read them when the library starts it again. The TLS
-// error texts are read only when asked for, which the library does not do;
-// libcrypto alone spares binding libssl at every start.
+// OpenSSL does not read them when the library starts it again. libssl's own
+// error texts are read only on request, which the library does not make,
+// so libcrypto, linked anyway, does it: linking libssl too would cost its
+// binding at every start.
 void start_openssl(bool tls) {
 	if (!tls)
 		OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
