@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 		char *error = nullptr;
 		if (db_read_option_file(path.c_str(), group, &info, &error)) {
 			if (error || (info.group_found != TRUE && info.group_found != FALSE) ||
-			    info.verify_server_cert < -1 || info.verify_server_cert > 1)
+			    info.verify_server_cert < -1 || info.verify_server_cert > 1 ||
+			    (info.names_tls != TRUE && info.names_tls != FALSE))
 				abort();
 		} else if (!error) {
 			abort();

@@ -52,7 +52,7 @@ int main(int argc, char **argv) {
 		printf("CLUSTER %s: %s\n", db_state_word(v.state), v.text.c_str());
 	else
 		printf("CLUSTER %s: %s | %s\n", db_state_word(v.state), v.text.c_str(), v.perf.c_str());
-	return db_plugin_finish(v.state);
+	db_plugin_finish(v.state);
 }
 
 enum {

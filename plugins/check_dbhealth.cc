@@ -66,7 +66,7 @@ static void connect_or_die(MYSQL *mysql) {
 		printf("MySQL OK - Version: %s (protocol %d)\n", version ? status_shown_text(version) : "unknown",
 		       mysql_get_proto_info(mysql));
 		mysql_close(mysql);
-		exit(db_plugin_finish(STATE_OK));
+		db_plugin_finish(STATE_OK);
 	}
 	db_die(db_connect_failure_state(err), "%s\n", status_shown_text(db_connect_error(mysql)));
 }
@@ -202,7 +202,7 @@ int main(int argc, char **argv) {
 		printf("%s %s|%s\n", result, slaveresult, perf);
 	else
 		printf("%s|%s\n", result, perf);
-	return db_plugin_finish(STATE_OK);
+	db_plugin_finish(STATE_OK);
 }
 
 static const char short_options[] = "hvVnSc:w:" DB_CONNECTION_SHORTOPTS;

@@ -110,7 +110,7 @@ int main(int argc, char **argv) {
 	printf(_("'%s' returned %f | %s"), status_shown_text(sql_query), value, perf);
 	printf("\n");
 
-	return db_plugin_finish(status);
+	db_plugin_finish(status);
 }
 
 static const char short_options[] = "hvVq:w:c:" DB_CONNECTION_SHORTOPTS;

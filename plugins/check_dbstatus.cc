@@ -294,9 +294,7 @@ int main(int argc, char **argv) {
 	}
 	if (!needs.counters.empty())
 		keep_counters(key, needs.counters, at, &sample);
-	int state = report(sample, needs);
-	kr_cleanup();
-	return db_plugin_finish(state);
+	db_plugin_finish(report(sample, needs));
 }
 
 // Long-only options.
@@ -327,7 +325,7 @@ static void add_metric(const char *text, metric m) {
 static void add_mode(const char *name) {
 	if (strcmp(name, "list") == 0) {
 		print_status_modes();
-		exit(db_plugin_finish(STATE_OK));
+		db_plugin_finish(STATE_OK);
 	}
 	const status_mode *mode = find_status_mode(name);
 	if (!mode)

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errmsg.h>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,19 +26,25 @@
 #include "plugin_routines.h"
 
 char **db_plugin_start(int *argc, char **argv, const char *name) {
-	setlocale(LC_ALL, "");
-	// Numbers from the server, in the status line and in performance data
-	// always use the dot, whatever the operator's locale.
-	setlocale(LC_NUMERIC, "C");
+	// Only the messages and their characters follow the operator's locale:
+	// numbers from the server, in the status line and in performance data
+	// keep the C form, with its dot.
+	setlocale(LC_CTYPE, "");
+	setlocale(LC_MESSAGES, "");
 	bindtextdomain(PACKAGE, LOCALEDIR);
 	textdomain(PACKAGE);
 	return kr_argmerge(argc, argv, name);
 }
 
-int db_plugin_finish(int state) {
+void db_plugin_finish(int state) {
 	// The run is over; a late alarm must not add a second line.
 	alarm(0);
-	return fflush(stdout) == 0 && !ferror(stdout) ? state : STATE_UNKNOWN;
+	int code = fflush(stdout) == 0 && !ferror(stdout) ? state : STATE_UNKNOWN;
+	kr_cleanup();
+	// Nothing is left to write and the kernel closes any connection: the
+	// exit-time clean-up of the client library and of OpenSSL would only
+	// release memory.
+	_exit(code);
 }
 
 const char *db_state_word(int state) {
@@ -100,10 +107,37 @@ bool uses_tls(const db_settings *s) {
 	return s->ssl || s->key || s->cert || s->ca_cert || s->ca_dir || s->ciphers;
 }
 
+// Whether the run may use OpenSSL for more than the digests of a login: TLS
+// asked for on the command line or in an option file that the client
+// library reads, a pinned server key, or a client library that tries TLS
+// unasked (Connector/C 3.4 and later).
+bool may_use_tls(const db_settings *s, const db_option_file_info &file) {
+	if (uses_tls(s) || s->ssl_chain_only || s->server_public_key || file.names_tls ||
+	    file.server_public_key || mysql_get_client_version() >= 30400)
+		return true;
+	// With -f the client library reads that file alone.
+	return !s->opt_file && db_default_option_files_name_tls(s->opt_group);
+}
+
+// Start OpenSSL before the client library does. A run that may use TLS
+// leaves that to the library, which reads the system's OpenSSL
+// configuration, so that its crypto policy holds for every TLS connection.
+// Any other run needs neither the configuration nor the error texts, whose
+// reading would be the larger part of its cost; once started without them,
+// OpenSSL does not read them when the library starts it again. libssl's own
+// error texts are read only on request, which the library does not make,
+// so libcrypto, linked anyway, does it: linking libssl too would cost its
+// binding at every start.
+void start_openssl(bool tls) {
+	if (!tls)
+		OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS,
+		                    nullptr);
+}
+
 // Read the -f file before the client library does: it would skip a file it
 // cannot read, and wait forever on a FIFO.
 db_option_file_info check_option_file(const db_settings *s) {
-	db_option_file_info info = {FALSE, -1, -1, nullptr};
+	db_option_file_info info = {FALSE, -1, -1, nullptr, FALSE};
 	if (!s->opt_file)
 		return info;
 	char *error = nullptr;
@@ -172,11 +206,12 @@ void db_die(int state, const char *fmt, ...) {
 	va_start(ap, fmt);
 	vprintf(fmt, ap);
 	va_end(ap);
-	exit(db_plugin_finish(state));
+	db_plugin_finish(state);
 }
 
 int db_connect(MYSQL *mysql, const db_settings *s) {
 	db_option_file_info file = check_option_file(s);
+	start_openssl(may_use_tls(s, file));
 	check_login_files(s, file);
 	unsigned int bound = s->timeout;
 	if (bound == 0) {

@@ -47,15 +47,18 @@ typedef struct db_settings {
 	unsigned int timeout;   /* -t in seconds; 0 when not given */
 } db_settings;
 
-/// Set the locale from the environment, but read and write numbers with a
-/// dot whatever it says; make the text domain current; and merge the
-/// --extra-opts options into \a argv (see kr_argmerge). Returns the vector
-/// to parse; \a argc is updated.
+/// Take the messages and their character set from the environment's
+/// locale, while numbers keep the C form with its dot; make the text domain
+/// current; and merge the --extra-opts options into \a argv (see
+/// kr_argmerge). Returns the vector to parse; \a argc is updated.
 char **db_plugin_start(int *argc, char **argv, const char *name);
 
-/// \a state when the status line reached standard output, else
-/// STATE_UNKNOWN: a check that printed half a line has not reported.
-int db_plugin_finish(int state);
+/// End the run: flush standard output and exit with \a state when the
+/// status line reached it, else with STATE_UNKNOWN (a check that printed
+/// half a line has not reported). Releases the plugin context (kr_cleanup)
+/// first; the client library and OpenSSL are left without their exit-time
+/// clean-up.
+void db_plugin_finish(int state) __attribute__((noreturn));
 
 /// The word a status line shows for \a state ("OK", "WARNING", "CRITICAL",
 /// "UNKNOWN"), translated.
@@ -66,13 +69,15 @@ const char *db_state_word(int state);
 void db_set_status_prefix(const char *prefix);
 
 /// End the run: print "<prefix> <state word>: " when a prefix is set, then
-/// the formatted message, and exit with \a state (STATE_UNKNOWN when the
-/// line could not be written).
+/// the formatted message, and end as db_plugin_finish does.
 void db_die(int state, const char *fmt, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
 
 /// Check the -f option file and the -g group, and the files that the TLS
 /// options and the server's public key name, start the bound on the run,
+/// start OpenSSL without the system's configuration and error texts when
+/// neither the options nor an option file that the client library reads
+/// name TLS or a server key (else the client library starts it with them),
 /// initialise \a mysql in place, apply the option files, the timeouts, TLS
 /// and the allowed login plugins, and connect; caching_sha2_password and
 /// sha256_password log in through db_login. A host that is an absolute

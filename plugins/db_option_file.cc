@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,7 @@ namespace {
 struct reader {
 	std::string group;
 	bool group_given = false;
-	db_option_file_info info{FALSE, -1, -1, nullptr};
+	db_option_file_info info{FALSE, -1, -1, nullptr, FALSE};
 	std::string server_public_key;
 	bool has_public_key = false;
 	std::string error;
@@ -69,6 +70,9 @@ void apply_entry(reader &r, std::string key, std::string value, bool has_value) 
 		key.erase(0, 7);
 		forced = 1;
 	}
+	// Any mention of TLS may make the client library start it.
+	if (strncasecmp(key.c_str(), "ssl", 3) == 0 || strncasecmp(key.c_str(), "tls", 3) == 0)
+		r.info.names_tls = TRUE;
 	if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
 		value = value.substr(1, value.size() - 2);
 	if (key == "ssl-verify-server-cert")
@@ -163,9 +167,12 @@ bool read_file(reader &r, const std::string &path, int depth) {
 		size_t end = text.find('\n', pos);
 		if (end == std::string::npos)
 			end = text.size();
-		std::string line = trim(text.substr(pos, end - pos));
+		// Most lines are comments: pass them over without copying.
+		size_t first = text.find_first_not_of(blanks, pos);
+		bool skip = first >= end || text[first] == '#' || text[first] == ';';
+		std::string line = skip ? "" : trim(text.substr(first, end - first));
 		pos = end + 1;
-		if (line.empty() || line[0] == '#' || line[0] == ';')
+		if (line.empty())
 			continue;
 		if (line[0] == '!') {
 			bool dir = line.compare(0, 12, "!includedir ") == 0 || line.compare(0, 12, "!includedir\t") == 0;
@@ -211,4 +218,27 @@ int db_read_option_file(const char *path, const char *group, db_option_file_info
 	if (r.has_public_key)
 		xasprintf(&info->server_public_key, "%s", r.server_public_key.c_str());
 	return TRUE;
+}
+
+int db_default_option_files_name_tls(const char *group) {
+	std::vector<std::string> paths = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
+	const char *home = getenv("MARIADB_HOME");
+	if (!home)
+		home = getenv("MYSQL_HOME");
+	if (home)
+		paths.push_back(std::string(home) + "/my.cnf");
+	if (const char *user_home = getenv("HOME"))
+		paths.push_back(std::string(user_home) + "/.my.cnf");
+	for (const std::string &path : paths) {
+		// The client library passes over a file it may not read, as here.
+		if (access(path.c_str(), R_OK) != 0)
+			continue;
+		reader r;
+		r.group = group ? group : "client";
+		r.group_given = group != nullptr;
+		// What cannot be read here may still be read by the library.
+		if (!read_file(r, path, 0) || r.info.names_tls)
+			return TRUE;
+	}
+	return FALSE;
 }

@@ -13,7 +13,11 @@
  *
  * The entries read are those of the groups that the client library reads
  * for the option group: "client", "client-server", "client-mariadb" and the
- * option group itself; a later entry overrides an earlier one. */
+ * option group itself; a later entry overrides an earlier one.
+ *
+ * Without -f the client library reads, each when it can: /etc/my.cnf,
+ * /etc/mysql/my.cnf, my.cnf in the folder $MARIADB_HOME names (or, when that
+ * is not set, $MYSQL_HOME), and $HOME/.my.cnf. */
 #ifndef KIVREL_DB_OPTION_FILE_H
 #define KIVREL_DB_OPTION_FILE_H
 
@@ -33,6 +37,8 @@ typedef struct db_option_file_info {
 	int verify_server_cert;  /* ssl-verify-server-cert: 1 on, 0 off, -1 not set */
 	char *server_public_key; /* server-public-key: a new text naming the
 	                            server's key file, or null when not set */
+	int names_tls;           /* TRUE: an entry names TLS (a key that begins
+	                            with "ssl" or "tls"), even to turn it off */
 } db_option_file_info;
 
 /// Read the option file \a path and the files it includes for the option
@@ -44,6 +50,12 @@ typedef struct db_option_file_info {
 /// Never ends the process.
 int db_read_option_file(const char *path, const char *group, db_option_file_info *info,
                         char **error);
+
+/// Whether the option files that the client library reads without -f may
+/// ask for TLS for the option group \a group (null: "client"): TRUE when one
+/// of them names TLS (see names_tls) or exists and cannot be read whole;
+/// FALSE when none of them names it. Never ends the process.
+int db_default_option_files_name_tls(const char *group);
 
 #ifdef __cplusplus
 }

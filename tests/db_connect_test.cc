@@ -143,6 +143,41 @@ TEST(DbConnect, TlsIsEnforcedAndVerified) {
   EXPECT_EQ(chain.out.rfind("Uptime: ", 0), 0u) << chain.out;
 }
 
+TEST(DbConnect, TlsFollowsTheSystemConfiguration) {
+  TestServer s = TestServer::Load();
+  ScopedTempDir dir;
+  // A system configuration that caps TLS at 1.2, below what the server
+  // offers: the session shows whether it held.
+  auto env = kPlainLocale;
+  env["OPENSSL_CONF"] = dir.WriteFile(
+      "openssl.cnf",
+      "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n"
+      "[tls]\nMaxProtocol = TLSv1.2\n");
+  const std::string tls = "[client]\nssl-ca = " + s.tls_ca + "\nssl-verify-server-cert\n";
+  const std::string cnf = dir.WriteFile("tls.cnf", tls);
+  // The option file that the client library reads unasked.
+  ASSERT_EQ(mkdir((dir.path() + "/home").c_str(), 0700), 0);
+  dir.WriteFile("home/.my.cnf", tls);
+  auto home_env = env;
+  home_env["HOME"] = dir.path() + "/home";
+  const std::string sql =
+      "SELECT VARIABLE_VALUE = 'TLSv1.2' FROM information_schema.SESSION_STATUS "
+      "WHERE VARIABLE_NAME = 'Ssl_version'";
+  const struct {
+    Args tls;
+    std::map<std::string, std::string> env;
+  } cases[] = {{{"-l", "-C", s.tls_ca}, env}, {{"-f", cnf}, env}, {{}, home_env}};
+  for (const auto& c : cases) {
+    Args a = {CHECK_DBQUERY_PATH, "-H", s.host, "-P", s.port, "-u", s.ssl_user,
+              "-p", s.ssl_password, "-q", sql};
+    a.insert(a.end(), c.tls.begin(), c.tls.end());
+    RunResult r = RunProgram(a, c.env);
+    const std::string asked = c.tls.empty() ? "$HOME/.my.cnf" : c.tls[0];
+    EXPECT_EQ(r.out, "QUERY OK: '" + sql + "' returned 1.000000 | result=1\n") << asked;
+    EXPECT_EQ(r.exit_code, 0) << asked;
+  }
+}
+
 TEST(DbConnect, PasswordNeverInCleartext) {
   TestServer s = TestServer::Load();
   for (Mode mode : {Mode::cleartext_greeting, Mode::cleartext_switch, Mode::dialog_switch}) {
@@ -451,6 +486,8 @@ TEST(DbConnect, NoLineNoSuccess) {
        {std::string(CHECK_DBHEALTH_PATH) + " -S -H 127.0.0.1 -P " + s.port + " -u " + s.user +
             " -p " + s.password,
         std::string(CHECK_DBHEALTH_PATH) + " -H 127.0.0.1 -P " + ClosedPort(),
+        std::string(CHECK_DBQUERY_PATH) + " -q 'SELECT 1' -H 127.0.0.1 -P " + s.port + " -u " +
+            s.user + " -p " + s.password,
         std::string(CHECK_DBQUERY_PATH) + " -q 'SELECT 1' -H 127.0.0.1 -P " + ClosedPort()}) {
     RunResult r = RunProgram({"/bin/sh", "-c", run + " >/dev/full"}, kPlainLocale);
     EXPECT_EQ(r.exit_code, 3) << run;
