@@ -254,8 +254,8 @@ endif()
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME "${KIVREL_PACKAGE}-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The pkg-config file and the CMake package ask for libcrypto.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${KIVREL_PACKAGE} (= ${KIVREL_PACKAGE_VERSION}), libssl-dev")
+# The pkg-config file and the CMake package ask for libmd.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${KIVREL_PACKAGE} (= ${KIVREL_PACKAGE_VERSION}), libmd-dev")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "monitoring checks for MySQL and MariaDB servers - development files\n"
   "checkkit, the static C++17 support library that the checks of\n"

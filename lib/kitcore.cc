@@ -5,11 +5,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <openssl/evp.h>
 #if __has_include(<sys/random.h>)
 #include <sys/random.h>
 #endif
 #include <sys/stat.h>
+#include <sha1.h>
 #include <unistd.h>
 #if __has_include(<sys/auxv.h>)
 #include <sys/auxv.h>
@@ -581,21 +581,14 @@ void kr_enable_state(const char *keyname, int expected_data_version) {
 }
 
 char *_kr_state_generate_key(void) {
-	unsigned char digest[EVP_MAX_MD_SIZE];
-	unsigned int digest_len = 0;
-	EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-	bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1;
-	for (int i = 0; ok && i < this_kivrel_plugin->argc; i++) {
+	SHA1_CTX ctx;
+	SHA1Init(&ctx);
+	for (int i = 0; i < this_kivrel_plugin->argc; i++) {
 		const char *arg = this_kivrel_plugin->argv[i];
-		ok = EVP_DigestUpdate(ctx, arg, strlen(arg)) == 1;
+		SHA1Update(&ctx, reinterpret_cast<const uint8_t *>(arg), strlen(arg));
 	}
-	ok = ok && EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == 20;
-	EVP_MD_CTX_free(ctx);
-	if (!ok)
-		die_message(_("Cannot compute the state key"));
-	char hex[41];
-	for (unsigned int i = 0; i < digest_len; i++)
-		snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+	char hex[SHA1_DIGEST_STRING_LENGTH];
+	SHA1End(&ctx, hex);
 	char *key = strdup(hex);
 	if (!key)
 		_kr_die_errno(_("Cannot execute strdup:"));

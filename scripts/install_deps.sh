@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libmariadb-dev mariadb-server mariadb-client openssl
-  libssl-dev libgtest-dev googletest libbenchmark-dev
+  libssl-dev libmd-dev libgtest-dev googletest libbenchmark-dev
   gettext locales
   hyperfine python3 valgrind
   clang libclang-rt-14-dev

@@ -11,7 +11,8 @@
 #   - Depends: the packages of the libraries the programs link (from
 #     dpkg-shlibdeps), libmariadb3 also when the client is linked in, and
 #     Built-Using/Static-Built-Using then; the -dev package depends on the
-#     runtime package of the same version;
+#     runtime package of the same version and on the packages of what its
+#     pkg-config file requires;
 #   - the copyright file names MIT, and the linked-in code with its licence;
 #   - every program passes hardening-check;
 #   - the programs run, the manual pages render with every long option and
@@ -210,7 +211,7 @@ check_depends() {
   for d in $depends_pkgs; do
     grep -qx -- "$d" <<<"$linked_pkgs" || fail "$name: Depends names $d, which holds no linked library"
   done
-  local must=(libc6 libmariadb3 libssl3) must_not=()
+  local must=(libc6 libmariadb3 libssl3 libmd0) must_not=()
   if ((linked_in)); then must_not+=(libstdc++6); else must+=(libstdc++6); fi
   for d in "${must[@]}"; do
     grep -qx -- "$d" <<<"$depends_pkgs" || fail "$name: Depends does not name $d"
@@ -223,6 +224,17 @@ check_depends() {
   [[ ",$dev_depends," == *", kivrel-plugins (= $package_version),"* ||
      "$dev_depends" == "kivrel-plugins (= $package_version)"* ]] ||
     fail "$name: kivrel-plugins-dev Depends '$dev_depends' lacks kivrel-plugins (= $package_version)"
+  # Besides that, the -dev package depends on exactly the packages of the
+  # modules its pkg-config file requires.
+  local module pc_owner required_pkgs=kivrel-plugins$'\n'
+  for module in $(dpkg-deb --fsys-tarfile "$dev_deb" | tar -xOf - --wildcards '*/kivrel-plugins.pc' |
+    sed -n 's/^Requires: *//p' | tr ',' ' '); do
+    pc_owner=$({ dpkg --search "$(pkg-config --variable=pcfiledir "$module")/$module.pc" || true; } |
+      sed 's/[:,].*//')
+    required_pkgs+=$pc_owner$'\n'
+  done
+  [[ "$(package_names "$dev_depends" | sort -u)" == "$(sort -u <<<"${required_pkgs%$'\n'}")" ]] ||
+    fail "$name: kivrel-plugins-dev Depends '$dev_depends' is not kivrel-plugins and the packages of the modules its pkg-config file requires"
 }
 
 # check_built_using NAME LINKED_IN: the fields that name linked-in sources,
