@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // kitcore: plugin context, termination, state words, ranges and thresholds,
-// state retention, and text and privilege helpers.
+// state retention (but for choosing the key: kitcore_state_key.cc), and text
+// and privilege helpers.
 #include "kitcore.h"
 
 #include <dirent.h>
@@ -9,7 +10,6 @@
 #include <sys/random.h>
 #endif
 #include <sys/stat.h>
-#include <sha1.h>
 #include <unistd.h>
 #if __has_include(<sys/auxv.h>)
 #include <sys/auxv.h>
@@ -50,7 +50,9 @@ void release_state_data(state_key *key) {
 	}
 }
 
-void release_state_key(state_key *key) {
+}  // namespace
+
+void _kr_release_state_key(state_key *key) {
 	release_state_data(key);
 	free(key->name);
 	key->name = nullptr;
@@ -58,7 +60,11 @@ void release_state_key(state_key *key) {
 	free(key);
 }
 
-}  // namespace
+// A plugin name is one directory below the user's: never the user's own
+// directory, its parent, or a path.
+int _kr_valid_plugin_name(const char *name) {
+	return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
+}
 
 void kr_init(char *plugin_name, int argc, char **argv) {
 	if (this_kivrel_plugin)
@@ -83,7 +89,7 @@ void kr_set_args(int argc, char **argv) {
 void kr_cleanup(void) {
 	if (this_kivrel_plugin) {
 		if (this_kivrel_plugin->state) {
-			release_state_key(this_kivrel_plugin->state);
+			_kr_release_state_key(this_kivrel_plugin->state);
 			this_kivrel_plugin->state = nullptr;
 		}
 		free(this_kivrel_plugin->plugin_name);
@@ -326,11 +332,6 @@ state_key *current_key() {
 	die(STATE_UNKNOWN, "%s %s\n", msg, path.c_str());
 }
 
-// A plugin name is one directory below the user's: never the user's own
-// directory, its parent, or a path.
-bool valid_plugin_name(const char *name) {
-	return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
-}
 
 // Whoever started the process must not steer it to another directory when
 // it runs with more rights than its caller: started set-id or with file
@@ -552,48 +553,6 @@ int create_temp_file(int dirfd, const char *keyname, char **temp_name) {
 }
 
 }  // namespace
-
-void kr_enable_state(const char *keyname, int expected_data_version) {
-	if (!this_kivrel_plugin)
-		die_message(_("This requires kr_init to be called"));
-	state_key *key = static_cast<state_key *>(calloc(1, sizeof(state_key)));
-	if (!key)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	char *name = keyname ? strdup(keyname) : _kr_state_generate_key();
-	if (!name)
-		_kr_die_errno(_("Cannot execute strdup:"));
-	for (const char *c = name; *c; c++) {
-		if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_')
-			die_message(_("Invalid character for keyname - only alphanumerics or '_'"));
-	}
-	if (!valid_plugin_name(this_kivrel_plugin->plugin_name))
-		die_message(_("Invalid plugin name for state retention - not empty, '.' or '..', and no '/'"));
-	key->name = name;
-	key->state_data = nullptr;
-	key->plugin_name = this_kivrel_plugin->plugin_name;
-	key->data_version = expected_data_version;
-	if (asprintf(&key->_filename, "%s/%lu/%s/%s", _kr_state_calculate_location_prefix(),
-	             static_cast<unsigned long>(geteuid()), key->plugin_name, key->name) < 0)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	if (this_kivrel_plugin->state)
-		release_state_key(this_kivrel_plugin->state);
-	this_kivrel_plugin->state = key;
-}
-
-char *_kr_state_generate_key(void) {
-	SHA1_CTX ctx;
-	SHA1Init(&ctx);
-	for (int i = 0; i < this_kivrel_plugin->argc; i++) {
-		const char *arg = this_kivrel_plugin->argv[i];
-		SHA1Update(&ctx, reinterpret_cast<const uint8_t *>(arg), strlen(arg));
-	}
-	char hex[SHA1_DIGEST_STRING_LENGTH];
-	SHA1End(&ctx, hex);
-	char *key = strdup(hex);
-	if (!key)
-		_kr_die_errno(_("Cannot execute strdup:"));
-	return key;
-}
 
 const char *_kr_state_calculate_location_prefix(void) {
 	if (runs_for_another())

@@ -196,6 +196,13 @@ int _kr_state_read_file(FILE *state_file);
 /// Release the key's retained data, if any.
 void _cleanup_state_data(void);
 
+/// Release \a key with its name, file name and retained data.
+void _kr_release_state_key(state_key *key);
+
+/// TRUE when \a name may name a plugin's state directory: not empty, not
+/// "." or "..", and without "/".
+int _kr_valid_plugin_name(const char *name);
+
 /* ---- Text and privilege helpers ---- */
 
 /// Read the whole of \a text as one finite decimal number (digits, a sign,
