@@ -9,6 +9,16 @@ BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)"
 # runtime linked in, in a tree of its own; the default is the shared build.
 : "${BENCH_LINK:=shared}"
 
+# bench_require NAME TOOL...: end the script NAME when a TOOL is missing.
+bench_require() {
+  local name=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 ||
+      { echo "$name: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
+  done
+}
+
 # bench_build LINK TARGET...: build TARGET... in Release, linked as LINK
 # (shared or static) says, into the tree of that link mode; sets BENCH_BUILD.
 bench_build() {
@@ -34,12 +44,9 @@ bench_build() {
 # settings of the running one whose server.env is SERVER_ENV (may be empty).
 # shellcheck disable=SC2034  # the settings are for the sourcing script
 bench_setup() {
-  local name=$1 server_env=$2 tool
+  local name=$1 server_env=$2
   shift 2
-  for tool in hyperfine python3; do
-    command -v "$tool" >/dev/null 2>&1 ||
-      { echo "$name: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
-  done
+  bench_require "$name" hyperfine python3
   bench_build "$BENCH_LINK" "$@"
 
   # shellcheck source=SCRIPTDIR/../scripts/private_server.sh

@@ -18,12 +18,9 @@ if (($# > 2)); then
   echo "usage: $0 [SERVER_ENV [CLUSTER_ENV]]" >&2
   exit 2
 fi
-for tool in valgrind hyperfine; do
-  command -v "$tool" >/dev/null 2>&1 ||
-    { echo "bench/dbstate.sh: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
-done
 # shellcheck source=SCRIPTDIR/bench_common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+bench_require bench/dbstate.sh valgrind
 bench_setup bench/dbstate.sh "${1:-}" check_dbreplica check_dbcluster state_floor
 B=$BENCH_BUILD
 SERVER_DIR=$(dirname "${1:-${PRIVATE_WORK:-}/server/server.env}")

@@ -23,10 +23,9 @@ if (($# > 1)); then
   echo "usage: $0 [SERVER_ENV]" >&2
   exit 2
 fi
-command -v valgrind >/dev/null 2>&1 ||
-  { echo "bench/dbstatus.sh: valgrind is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
 # shellcheck source=SCRIPTDIR/bench_common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+bench_require bench/dbstatus.sh valgrind
 CLIENT=$(command -v mariadb || command -v mysql) ||
   { echo "bench/dbstatus.sh: the mariadb client is missing" >&2; exit 1; }
 bench_setup bench/dbstatus.sh "${1:-}" check_dbstatus status_floor

@@ -25,14 +25,11 @@ if (($# > 2)); then
   echo "usage: $0 [SERVER_ENV [CLUSTER_ENV]]" >&2
   exit 2
 fi
-for tool in valgrind python3; do
-  command -v "$tool" >/dev/null 2>&1 ||
-    { echo "bench/floors.sh: $tool is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
-done
-ADMIN=$(command -v mariadb-admin || command -v mysqladmin) ||
-  { echo "bench/floors.sh: mariadb-admin is missing" >&2; exit 1; }
 # shellcheck source=SCRIPTDIR/bench_common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+bench_require bench/floors.sh valgrind python3
+ADMIN=$(command -v mariadb-admin || command -v mysqladmin) ||
+  { echo "bench/floors.sh: mariadb-admin is missing" >&2; exit 1; }
 ROUNDS=${BENCH_ROUNDS:-200}
 PROGRAMS=(check_dbhealth check_dbquery check_dbstatus check_dbreplica check_dbcluster)
 FLOORS=()

@@ -16,10 +16,9 @@ if (($# > 1)); then
   echo "usage: $0 [SERVER_ENV]" >&2
   exit 2
 fi
-command -v valgrind >/dev/null 2>&1 ||
-  { echo "bench/startup.sh: valgrind is missing (scripts/install_deps.sh installs it)" >&2; exit 1; }
 # shellcheck source=SCRIPTDIR/bench_common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+bench_require bench/startup.sh valgrind
 bench_setup bench/startup.sh "${1:-}" check_dbhealth check_dbquery check_sysinfo stat_floor
 B=$BENCH_BUILD
 CLIENT=$(command -v mariadb || command -v mysql)

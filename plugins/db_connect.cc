@@ -24,6 +24,7 @@
 #include "db_option_file.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
+#include "status_text.h"
 
 char **db_plugin_start(int *argc, char **argv, const char *name) {
 	// Only the messages and their characters follow the operator's locale:
@@ -146,8 +147,8 @@ db_option_file_info check_option_file(const db_settings *s) {
 	// A file that gives the check nothing would leave it to log in as the
 	// system user without a password.
 	if (!info.group_found)
-		db_die(STATE_UNKNOWN, _("The option file %s has no group [%s]\n"), s->opt_file,
-		       s->opt_group ? s->opt_group : "client");
+		db_die(STATE_UNKNOWN, _("The option file %s has no group [%s]\n"),
+		       status_shown_text(s->opt_file), status_shown_text(s->opt_group ? s->opt_group : "client"));
 	return info;
 }
 
@@ -168,16 +169,18 @@ void check_tls_file(const char *option, const char *path) {
 	if (fd >= 0)
 		close(fd);
 	if (why)
-		db_die(STATE_UNKNOWN, _("Cannot read the %s file %s: %s\n"), option, path, why);
+		db_die(STATE_UNKNOWN, _("Cannot read the %s file %s: %s\n"), option, status_shown_text(path), why);
 }
 
 void check_tls_folder(const char *option, const char *path) {
 	if (!path)
 		return;
 	DIR *d = opendir(path);
-	if (!d)
-		db_die(STATE_UNKNOWN, _("Cannot read the %s folder %s: %s\n"), option, path,
-		       strerror(errno));
+	if (!d) {
+		const char *why = strerror(errno);
+		db_die(STATE_UNKNOWN, _("Cannot read the %s folder %s: %s\n"), option,
+		       status_shown_text(path), why);
+	}
 	closedir(d);
 }
 

@@ -220,20 +220,29 @@ int send_password(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, const char *method,
 	                     method));
 }
 
-// An empty password is answered by one zero byte, which reveals nothing.
-int send_no_password(MYSQL_PLUGIN_VIO *vio) {
+// What both methods do first: read the nonce and answer an empty password
+// by one zero byte, which reveals nothing. Returns kMore with \a password
+// set when the password's own exchange is still to come, else what the
+// method returns.
+const int kMore = 1;
+int start_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql, unsigned char nonce[kScrambleLength],
+                const char **password) {
+	int got = read_nonce(vio, mysql, nonce);
+	if (got != kOk)
+		return got;
+	*password = mysql->passwd ? mysql->passwd : "";
+	if (**password)
+		return kMore;
 	static const unsigned char none = 0;
 	return vio->write_packet(vio, &none, 1) == 0 ? kOk : kError;
 }
 
 int caching_sha2_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql) {
 	unsigned char nonce[kScrambleLength];
-	int got = read_nonce(vio, mysql, nonce);
-	if (got != kOk)
-		return got;
-	const char *password = mysql->passwd ? mysql->passwd : "";
-	if (!*password)
-		return send_no_password(vio);
+	const char *password = nullptr;
+	int started = start_login(vio, mysql, nonce, &password);
+	if (started != kMore)
+		return started;
 	unsigned char proof[kSha256Length];
 	if (!scramble(password, nonce, proof) || vio->write_packet(vio, proof, kSha256Length) != 0)
 		return kError;
@@ -256,13 +265,9 @@ int caching_sha2_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql) {
 
 int sha256_login(MYSQL_PLUGIN_VIO *vio, MYSQL *mysql) {
 	unsigned char nonce[kScrambleLength];
-	int got = read_nonce(vio, mysql, nonce);
-	if (got != kOk)
-		return got;
-	const char *password = mysql->passwd ? mysql->passwd : "";
-	if (!*password)
-		return send_no_password(vio);
-	return send_password(vio, mysql, "sha256_password", nonce);
+	const char *password = nullptr;
+	int started = start_login(vio, mysql, nonce, &password);
+	return started == kMore ? send_password(vio, mysql, "sha256_password", nonce) : started;
 }
 
 auth_method caching_sha2_method = {
@@ -440,7 +445,8 @@ int db_login_pin_key(const char *path, char **error) {
 	std::string why;
 	EVP_PKEY *key = read_key(path, &why);
 	if (!key) {
-		xasprintf(error, _("Cannot read the --server-public-key file %s: %s"), path, why.c_str());
+		xasprintf(error, _("Cannot read the --server-public-key file %s: %s"),
+		          status_shown(path).c_str(), why.c_str());
 		return FALSE;
 	}
 	EVP_PKEY_free(pinned_key);

@@ -422,7 +422,6 @@ TEST(DbConnect, BadInputIsRefused) {
       {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-c", "5x"}, 3, range},
       // A bound must be finite.
       {{CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-w", "1e999"}, 3, range},
-      {{CHECK_DBHEALTH_PATH, "-S", "-c", "~:inf"}, 3, range},
       {{CHECK_DBHEALTH_PATH, "127.0.0.1", "user", "pass", "db", "95852"}, 3,
        std::string("check_dbhealth: Invalid port number - 95852\n") + health_usage},
       {{CHECK_DBHEALTH_PATH, "-t", "0"}, 3,

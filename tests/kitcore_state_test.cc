@@ -396,21 +396,6 @@ TEST(StateRetention, FailuresEndTheRun) {
   EXPECT_EQ(listing.out, "k\nk2\n");
 }
 
-// A state file grown huge (sparse here) after a valid sample is no state;
-// the next write replaces it.
-TEST(StateRetention, HugeFileIsNoState) {
-  ScopedTempDir dir;
-  RunResult r = RunInChild([&] {
-    EnableState(dir.path(), "k");
-    kr_state_write_string(100, "old");
-    printf("%d\n", truncate(StatePath(dir.path(), "k").c_str(), 300L << 20));
-    PrintRead();
-    kr_state_write_string(200, "new");
-    PrintRead();
-  });
-  EXPECT_EQ(r.out, "0\nNULL\n200 [new] 0\n");
-}
-
 // Many runs of one plugin write one key at once, from a first run that
 // finds no directory, while another run reads: every read is nothing or a
 // whole record, and no temporary file is left.
