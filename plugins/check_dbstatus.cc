@@ -7,6 +7,7 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -55,7 +56,7 @@ static const size_t max_counters = 32;
 // What the probes found, for -v.
 static std::string probe_details[PROBE_COUNT];
 
-static int process_arguments(int argc, char **argv);
+static int process_arguments(int argc, char **argv, expr_needs *needs);
 static void print_help(void);
 
 // A field of the server's, NULL included, safe for a status line.
@@ -87,12 +88,16 @@ static void read_values(MYSQL *mysql, const char *show, const std::set<std::stri
 	if (names.empty())
 		return;
 	std::string sql = std::string(show) + " WHERE Variable_name IN (";
+	sql.reserve(sql.size() + 32 * names.size());
+	const char *what = _("A variable name");
 	const char *sep = "";
 	for (const std::string &name : names) {
-		for (const std::string &spelling : expr_spellings(name)) {
-			sql += sep + db_literal_or_die(spelling, _("A variable name"));
-			sep = ",";
-		}
+		sql += sep;
+		sql += db_literal_or_die(name, what);
+		sep = ",";
+		std::string other = expr_other_spelling(name);
+		if (!other.empty())
+			sql += "," + db_literal_or_die(other, what);
 	}
 	MYSQL_RES *res = run_query(mysql, sql + ")");
 	while (MYSQL_ROW row = mysql_fetch_row(res)) {
@@ -220,9 +225,10 @@ static void keep_counters(const std::string &key, const std::set<std::string> &c
 // The value as the message shows it: two decimals, or six for a small one,
 // without trailing zeros.
 static std::string shown(double value) {
-	char text[64];
-	snprintf(text, sizeof text, std::fabs(value) < 0.005 ? "%.6f" : "%.2f", value);
-	std::string out = text;
+	char text[400];
+	std::to_chars_result res = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
+	                                         std::fabs(value) < 0.005 ? 6 : 2);
+	std::string out(text, res.ec == std::errc() ? res.ptr : text);
 	if (out.find('.') != std::string::npos) {
 		out.erase(out.find_last_not_of('0') + 1);
 		if (out.back() == '.')
@@ -235,6 +241,7 @@ static std::string shown(double value) {
 static int report(const expr_sample &sample, const expr_needs &needs) {
 	int worst = STATE_OK;
 	std::string message, perf;
+	const char *since_start = _("since start");
 	for (const metric &m : metrics) {
 		double value = evaluate_status_expr(m.expr, sample);
 		message += (message.empty() ? "" : ", ") + status_shown(m.label) + " ";
@@ -246,7 +253,7 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 		worst = std::max(worst, state);
 		message += shown(value) + m.uom;
 		if (sample.since_start && expr_uses_counters(m.expr))
-			message += std::string(" ") + _("since start");
+			message += std::string(" ") + since_start;
 		if (state != STATE_OK)
 			message += std::string(" (") + db_state_word(state) + ")";
 		// Six decimals are plenty for graphs, and keep 0.1 + 0.2 short.
@@ -269,11 +276,11 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 int main(int argc, char **argv) {
 	argv = db_plugin_start(&argc, argv, progname);
 	db_set_status_prefix("STATUS");
-	if (process_arguments(argc, argv) == ERROR)
-		usage4(_("Could not parse arguments"));
+	// Each metric takes at least one word: no metric is moved while they are read.
+	metrics.reserve(static_cast<size_t>(argc));
 	expr_needs needs;
-	for (const metric &m : metrics)
-		expr_add_needs(m.expr, &needs);
+	if (process_arguments(argc, argv, &needs) == ERROR)
+		usage4(_("Could not parse arguments"));
 
 	MYSQL mysql;
 	if (!db_connect(&mysql, &conn))
@@ -388,19 +395,19 @@ static void apply_option(int c, char *arg) {
 	}
 }
 
-static int process_arguments(int argc, char **argv) {
+// Reads the options; \a needs gets what the metrics need of the server.
+static int process_arguments(int argc, char **argv, expr_needs *needs) {
 	int parsed = db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help);
 	if (parsed == ERROR)
 		return ERROR;
 	db_no_positional(argc, argv);
 	if (metrics.empty())
 		usage(_("At least one metric is required (-m or -e)"));
-	expr_needs needs;
 	for (metric &m : metrics) {
 		set_thresholds(&m.limits, m.warning, m.critical);
-		expr_add_needs(m.expr, &needs);
+		expr_add_needs(m.expr, needs);
 	}
-	if (needs.counters.size() > max_counters)
+	if (needs->counters.size() > max_counters)
 		usage(_("Too many different counters in rate() and delta() (at most 32)"));
 	db_settings_complete(&conn);
 	return OK;

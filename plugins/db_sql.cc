@@ -2,6 +2,8 @@
 // db_sql: quoting names and texts into SQL.
 #include "db_sql.h"
 
+#include <utility>
+
 #include "common.h"
 #include "db_connect.h"
 #include "status_text.h"
@@ -47,8 +49,19 @@ size_t utf8_length(std::string_view text) {
 // \a text between two \a quote characters, each \a quote inside doubled;
 // nothing when a byte sequence is not valid UTF-8 or is one of \a refused.
 std::optional<std::string> quoted(std::string_view text, char quote, std::string_view refused) {
-	std::string out(1, quote);
+	std::string out;
+	out.reserve(text.size() + 2);
+	out += quote;
 	while (!text.empty()) {
+		// A run of plain ASCII goes in at once.
+		size_t plain = 0;
+		while (plain < text.size() && static_cast<unsigned char>(text[plain]) < 0x80 &&
+		       text[plain] != quote && refused.find(text[plain]) == std::string_view::npos)
+			plain++;
+		out.append(text.substr(0, plain));
+		text.remove_prefix(plain);
+		if (text.empty())
+			break;
 		size_t length = utf8_length(text);
 		if (length == 0 || (length == 1 && refused.find(text[0]) != std::string_view::npos))
 			return std::nullopt;
@@ -57,7 +70,8 @@ std::optional<std::string> quoted(std::string_view text, char quote, std::string
 		out.append(text.substr(0, length));
 		text.remove_prefix(length);
 	}
-	return out + quote;
+	out += quote;
+	return out;
 }
 
 [[noreturn]] void refuse(std::string_view text, const char *what, const char *rule) {
@@ -81,12 +95,12 @@ std::string db_identifier_or_die(std::string_view name, const char *what) {
 	std::optional<std::string> sql = db_quote_identifier(name);
 	if (!sql)
 		refuse(name, what, _("it must be valid UTF-8, not empty, without NUL bytes"));
-	return *sql;
+	return std::move(*sql);
 }
 
 std::string db_literal_or_die(std::string_view text, const char *what) {
 	std::optional<std::string> sql = db_quote_literal(text);
 	if (!sql)
 		refuse(text, what, _("it must be valid UTF-8, without NUL bytes and backslashes"));
-	return *sql;
+	return std::move(*sql);
 }

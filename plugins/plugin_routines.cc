@@ -99,8 +99,9 @@ char *perf_item(const char *label, const std::string &value, const char *uom,
 		if (fields[i].present)
 			item += fields[i].text;
 	}
-	char *out = nullptr;
-	xasprintf(&out, "%s", item.c_str());
+	char *out = strdup(item.c_str());
+	if (!out)
+		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(errno));
 	return out;
 }
 

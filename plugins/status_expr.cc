@@ -2,6 +2,7 @@
 // status_expr: parsing and evaluating the expressions of check_dbstatus.
 #include "status_expr.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -254,6 +255,7 @@ double or_nan(double value) {
 bool parse_status_expr(const std::string &text, status_expr *expr, std::string *error) {
 	expr->text = text;
 	expr->code.clear();
+	expr->code.reserve(8);
 	return parser(text, &expr->code).parse(error);
 }
 
@@ -281,7 +283,7 @@ void expr_add_needs(const status_expr &expr, expr_needs *needs) {
 	}
 }
 
-std::vector<std::string> expr_spellings(const std::string &name) {
+std::string expr_other_spelling(const std::string &name) {
 	static const char *const swaps[][2] = {
 		{"slave", "replica"}, {"replica", "slave"}, {"master", "source"}, {"source", "master"},
 	};
@@ -289,7 +291,7 @@ std::vector<std::string> expr_spellings(const std::string &name) {
 	for (const auto &swap : swaps)
 		any = any || name.find(swap[0]) != std::string::npos;
 	if (!any)
-		return {name};
+		return "";
 	std::string other;
 	for (size_t i = 0; i < name.size();) {
 		bool swapped = false;
@@ -305,9 +307,7 @@ std::vector<std::string> expr_spellings(const std::string &name) {
 		if (!swapped)
 			other += name[i++];
 	}
-	if (other == name)
-		return {name};
-	return {name, other};
+	return other == name ? "" : other;
 }
 
 bool expr_text_number(const char *text, double *number) {
@@ -315,7 +315,10 @@ bool expr_text_number(const char *text, double *number) {
 		const char *word;
 		double value;
 	} words[] = {{"ON", 1}, {"YES", 1}, {"OFF", 0}, {"NO", 0}};
+	// A number starts with neither O nor Y nor N.
 	for (const auto &w : words) {
+		if ((text[0] & ~0x20) != w.word[0])
+			continue;
 		if (strcasecmp(text, w.word) == 0) {
 			*number = w.value;
 			return true;
@@ -326,34 +329,41 @@ bool expr_text_number(const char *text, double *number) {
 
 const server_value *expr_lookup(const std::map<std::string, server_value> &values,
                                 const std::string &name) {
-	std::string key = lower(name);
+	bool upper = false;
+	for (char c : name)
+		upper = upper || (c >= 'A' && c <= 'Z');
+	// The names of expressions are lower case already: no copy for them.
+	std::string lowered = upper ? lower(name) : std::string();
+	const std::string &key = upper ? lowered : name;
 	auto found = values.find(key);
 	if (found != values.end())
 		return &found->second;
-	for (const std::string &spelling : expr_spellings(key)) {
-		found = values.find(spelling);
-		if (found != values.end())
-			return &found->second;
-	}
-	return nullptr;
+	std::string other = expr_other_spelling(key);
+	if (other.empty())
+		return nullptr;
+	found = values.find(other);
+	return found != values.end() ? &found->second : nullptr;
 }
 
 std::string expr_check_names(const status_expr &expr, const expr_sample &sample) {
 	const char *text = expr.text.c_str();
 	for (const expr_step &s : expr.code) {
 		bool counter = s.op == expr_op::rate || s.op == expr_op::delta;
-		std::vector<std::string> names;
+		static const std::string uptime = "Uptime";
+		const std::string *names[2] = {nullptr, nullptr};
 		if (s.op == expr_op::status || counter)
-			names.push_back(s.name);
+			names[0] = &s.name;
 		if (counter)
-			names.push_back("Uptime");
-		for (const std::string &name : names) {
-			const server_value *v = expr_lookup(sample.status, name);
+			names[1] = &uptime;
+		for (const std::string *name : names) {
+			if (!name)
+				continue;
+			const server_value *v = expr_lookup(sample.status, *name);
 			if (!v)
-				return format(_("No status variable %s on the server (in '%s')"), name.c_str(), text);
+				return format(_("No status variable %s on the server (in '%s')"), name->c_str(), text);
 			if (!v->numeric)
 				return format(_("The status variable %s holds '%s', which is no number (in '%s')"),
-				              name.c_str(), v->text.c_str(), text);
+				              name->c_str(), v->text.c_str(), text);
 		}
 		if (s.op != expr_op::variable)
 			continue;
@@ -442,10 +452,30 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) 
 	return stack.size() == 1 ? stack.back() : NAN;
 }
 
+namespace {
+
+// Appends \a value as the shortest text that reads back as the same double
+// (or with \a decimals fixed ones, when given).
+void append_number(std::string *line, double value, int decimals = -1) {
+	char text[400];
+	std::to_chars_result res = decimals < 0
+		? std::to_chars(text, text + sizeof text, value)
+		: std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+	line->append(text, res.ec == std::errc() ? res.ptr : text);
+}
+
+}  // namespace
+
 std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values) {
-	std::string line = format("%.17g %.3f", uptime, at);
-	for (double v : values)
-		line += format(" %.17g", v);
+	std::string line;
+	line.reserve(24 * (values.size() + 2));
+	append_number(&line, uptime);
+	line += ' ';
+	append_number(&line, at, 3);
+	for (double v : values) {
+		line += ' ';
+		append_number(&line, v);
+	}
 	return line;
 }
 

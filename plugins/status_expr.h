@@ -54,9 +54,10 @@ struct expr_needs {
 /// Add what \a expr reads to \a needs.
 void expr_add_needs(const status_expr &expr, expr_needs *needs);
 
-/// \a name (lower case) and, when it has one, its other spelling: MySQL 8
-/// says "replica" and "source" where older servers say "slave" and "master".
-std::vector<std::string> expr_spellings(const std::string &name);
+/// The other spelling of \a name (lower case), or an empty text when it
+/// has none: MySQL 8 says "replica" and "source" where older servers say
+/// "slave" and "master".
+std::string expr_other_spelling(const std::string &name);
 
 /// The number a server's text stands for: a decimal number, or ON and YES
 /// for 1, OFF and NO for 0, in any letter case. False for any other text.
