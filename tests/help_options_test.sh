@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Every long option a program takes has an entry in its --help, and, where
 # the manual pages were built, each page's SEE ALSO names every other
-# program and no page runs the TLS note into an option's text.
+# program.
 # check_dbhealth's and check_dbquery's help screens are kept as they always
 # were, without --verbose; their manual pages list it instead.
 #
@@ -52,12 +52,6 @@ if [[ -d "$man_dir" ]]; then
         failed=1
       fi
     done
-    # The note must begin a paragraph: a request line, not text, before it.
-    note=$(grep -B1 '^Any TLS option' <<<"$page" || true)
-    if grep -q 'ssl\\-chain\\-only' <<<"$page" && ! head -1 <<<"$note" | grep -q '^\.'; then
-      echo "$name.8: the TLS note runs into an option's text" >&2
-      failed=1
-    fi
   done
 fi
 exit "$failed"
