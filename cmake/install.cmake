@@ -52,6 +52,7 @@ install(FILES
   lib/kitrun.h
   plugins/common.h
   plugins/ini_defaults.h
+  plugins/plugin_help.h
   plugins/plugin_routines.h
   DESTINATION "${KIVREL_HEADER_DIR}" COMPONENT dev)
 

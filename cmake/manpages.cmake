@@ -45,10 +45,34 @@ foreach(program IN LISTS KIVREL_PROGRAMS)
                    "${man_dir}/${program}.db_common.h2m" @ONLY)
     list(APPEND includes "${man_dir}/${program}.db_common.h2m")
   endif()
+  # The table a program prints with --mode=list, as a MODES section.
+  get_property(modes TARGET ${program} PROPERTY KIVREL_MAN_MODES)
+  set(generated)
+  if(modes)
+    set(generated "${man_dir}/${program}.modes.h2m")
+    add_custom_command(OUTPUT "${generated}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${man_dir}"
+      COMMAND "${CMAKE_COMMAND}" "-DPROGRAM=$<TARGET_FILE:${program}>" "-DOUTPUT=${generated}"
+              -P "${PROJECT_SOURCE_DIR}/cmake/man_modes.cmake"
+      DEPENDS ${program} "${PROJECT_SOURCE_DIR}/cmake/man_modes.cmake"
+      COMMENT "Listing the modes of ${program} for its manual page"
+      VERBATIM)
+    list(APPEND includes "${generated}")
+  endif()
+  # SEE ALSO names every other program of the suite, after what the page's
+  # own text names there.
+  set(others ${KIVREL_PROGRAMS})
+  list(REMOVE_ITEM others ${program})
+  list(TRANSFORM others APPEND " (${KIVREL_MAN_SECTION})")
+  list(TRANSFORM others PREPEND ".BR ")
+  list(JOIN others ",\n" see_also)
+  file(WRITE "${man_dir}/${program}.see_also.h2m.new" "[SEE ALSO]\n${see_also}\n")
+  configure_file("${man_dir}/${program}.see_also.h2m.new" "${man_dir}/${program}.see_also.h2m" COPYONLY)
   get_property(extra_includes TARGET ${program} PROPERTY KIVREL_MAN_INCLUDES)
   foreach(extra IN LISTS extra_includes)
     list(APPEND includes "${PROJECT_SOURCE_DIR}/packaging/man/${extra}")
   endforeach()
+  list(APPEND includes "${man_dir}/${program}.see_also.h2m")
   get_property(options TARGET ${program} PROPERTY KIVREL_HELP2MAN_OPTIONS)
   list(TRANSFORM includes PREPEND "--include=" OUTPUT_VARIABLE include_options)
 

@@ -443,9 +443,10 @@ static void print_help(void) {
 	db_help_timeout();
 	printf("\n");
 	printf(" %s\n", _("rate() and delta() compare with the previous run of the same metrics on the"));
-	printf(" %s\n", _("same server, kept in the state directory ($KIVREL_PLUGIN_STATE_DIRECTORY,"));
-	printf(" %s\n", _("else the one below); without it they count from the server's start."));
-	printf(" %s\n", KIVREL_STATE_DIR);
+	printf(" %s\n", _("same server, kept in the state directory: $KIVREL_PLUGIN_STATE_DIRECTORY if"));
+	printf(" ");
+	printf(_("set, else %s. Without a previous run they count from the server's start.\n"),
+	       KIVREL_STATE_DIR);
 	printf(" %s\n", _("The probes need the PROCESS privilege."));
 	printf("\n");
 	db_help_footer();

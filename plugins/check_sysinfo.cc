@@ -4,21 +4,28 @@
 // release file, else its os-release name) without a label and without a
 // trailing newline.
 //
-// Usage: check_sysinfo [-h] [-t TYPE] [-c ITEM] ...
+// Usage: check_sysinfo -t sys -c ITEM [-c ITEM]... [-h]
 // Options act strictly in command-line order; -c acts only after -t sys.
+// An unknown type, an unknown item, or no item at all is an error on
+// standard error with exit code 3. --help and --version print and exit.
 // Exit code: the result of the last event that set it, 0 or 3.
 //
-// Deliberately standalone: no checkkit, no message catalogue, no locale.
+// Deliberately standalone: no checkkit, no message catalogue, no locale;
+// only the help-screen parts that every program prints.
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
+#include "build_config.h"
+#include "plugin_help.h"
 #include "status_text.h"
 
 static const int RESULT_OK = 0;
@@ -35,8 +42,46 @@ static const char os_release_file[] = "/etc/os-release";
 static const size_t max_line = 4096;
 static const size_t max_os_release = 64 * 1024;
 
+static const char progname[] = "check_sysinfo";
+
+// What -h prints; it does not end the run.
 static void print_help(void) {
 	printf("HELP\n");
+}
+
+static void print_usage(void) {
+	printf("Usage:\n");
+	printf(" %s -t sys -c os|hostname|distro [-c ITEM]... [-h]\n", progname);
+}
+
+// The help screen of --help, laid out as the other programs lay out theirs.
+// Not translated: the probe sets no locale.
+static void print_long_help(void) {
+	print_revision(progname, NP_VERSION);
+	print_notice();
+	printf("This program prints one item of system information, without a label and\n"
+	       "without a trailing newline.\n\n\n");
+	print_usage();
+	printf("\nOptions:\n"
+	       " --help\n    Print detailed help screen\n"
+	       " --version\n    Print version information\n"
+	       " -h\n    Print the line HELP and go on\n"
+	       " -t TYPE\n    The type of the items that the later -c options print; the only\n"
+	       "    type is sys\n"
+	       " -c ITEM\n    Print ITEM: os (the operating system's name), hostname (the host\n"
+	       "    name) or distro (the first line of the distribution's release file)\n"
+	       "\n"
+	       " Options act in command-line order, and the items of several -c options\n"
+	       " follow one another with nothing between them. The exit code is 0 when the\n"
+	       " last -c printed its item, 3 after an unknown option, type or item, a -c\n"
+	       " without -t sys before it, no -c at all, or an item that cannot be read.\n");
+	print_support();
+}
+
+// Write \a text to standard error as put_shown writes to standard output.
+static void err_shown(const char *text) {
+	for (; *text; ++text)
+		fputc(status_shown_char(*text), stderr);
 }
 
 static int info_failed(void) {
@@ -157,43 +202,6 @@ static int sys_info(const char *item) {
 	return info_failed();
 }
 
-// getopt has already printed its own diagnostic; add ours for the offending
-// option character it reports in optopt.
-static int report_bad_option(int opt) {
-	if (opt == 't' || opt == 'c')
-		fprintf(stderr, "Option -%c requires an argument.\n", opt);
-	else if (opt >= 32 && opt <= 126)
-		fprintf(stderr, "Unknown option '-%c'.\n", opt);
-	else
-		// glibc hands bytes above 127 over sign-extended; show the byte itself.
-		fprintf(stderr, "Unknown option character '\\x%x'.\n",
-						static_cast<unsigned>(static_cast<unsigned char>(opt)));
-	return RESULT_UNKNOWN;
-}
-
-static int process_options(int argc, char **argv) {
-	const char *type = NULL;
-	int result = RESULT_OK;
-	int opt;
-	while ((opt = getopt(argc, argv, "ht:c:")) != -1) {
-		switch (opt) {
-			case 'h':
-				print_help();
-				break;
-			case 't':
-				type = optarg;
-				break;
-			case 'c':
-				if (type && strcmp(type, "sys") == 0) result = sys_info(optarg);
-				break;
-			default:  // '?'
-				result = report_bad_option(optopt);
-				break;
-		}
-	}
-	return result;
-}
-
 // The answer is the whole point of this program: if it could not be written
 // in full, exiting with success would tell the caller a lie.
 static int finish_output(int result) {
@@ -204,6 +212,98 @@ static int finish_output(int result) {
 	else
 		fputs("Cannot write to standard output\n", stderr);
 	return RESULT_UNKNOWN;
+}
+
+static int missing_type(void) {
+	fputs("Option -c needs -t sys before it.\n", stderr);
+	return RESULT_UNKNOWN;
+}
+
+enum {
+	OPT_HELP = 0x100,
+	OPT_VERSION,
+};
+
+static const struct option longopts[] = {
+	{"help", no_argument, NULL, OPT_HELP},
+	{"version", no_argument, NULL, OPT_VERSION},
+	{NULL, 0, NULL, 0},
+};
+
+// getopt has already printed its own diagnostic; add ours for the offending
+// option that it reports in optopt (0 for an unknown long option, whose
+// word is the one before optind).
+static int report_bad_option(int opt, const char *word) {
+	if (opt == 't' || opt == 'c') {
+		fprintf(stderr, "Option -%c requires an argument.\n", opt);
+	} else if (opt == OPT_HELP || opt == OPT_VERSION) {
+		fprintf(stderr, "Option --%s takes no argument.\n", longopts[opt - OPT_HELP].name);
+	} else if (opt == 0) {
+		fputs("Unknown option '", stderr);
+		err_shown(word);
+		fputs("'.\n", stderr);
+	} else if (opt >= 32 && opt <= 126) {
+		fprintf(stderr, "Unknown option '-%c'.\n", opt);
+	} else {
+		// glibc hands bytes above 127 over sign-extended; show the byte itself.
+		fprintf(stderr, "Unknown option character '\\x%x'.\n",
+						static_cast<unsigned>(static_cast<unsigned char>(opt)));
+	}
+	return RESULT_UNKNOWN;
+}
+
+static bool is_sys(const char *type) {
+	return type && strcmp(type, "sys") == 0;
+}
+
+static int unknown_type(const char *type) {
+	fputs("Unknown type '", stderr);
+	err_shown(type);
+	fputs("': the only type is sys.\n", stderr);
+	return RESULT_UNKNOWN;
+}
+
+static int process_options(int argc, char **argv) {
+	const char *type = NULL;
+	bool item_asked = false;
+	int result = RESULT_OK;
+	int opt;
+	while ((opt = getopt_long(argc, argv, "ht:c:", longopts, NULL)) != -1) {
+		switch (opt) {
+			case 'h':
+				print_help();
+				break;
+			case OPT_HELP:
+				print_long_help();
+				exit(finish_output(RESULT_OK));
+			case OPT_VERSION:
+				print_revision(progname, NP_VERSION);
+				exit(finish_output(RESULT_OK));
+			case 't':
+				type = optarg;
+				if (!is_sys(type)) result = unknown_type(type);
+				break;
+			case 'c':
+				item_asked = true;
+				// After an unknown type, which was reported where it was
+				// given, the item is left alone.
+				if (is_sys(type))
+					result = sys_info(optarg);
+				else if (!type)
+					result = missing_type();
+				break;
+			default:  // '?'
+				result = report_bad_option(optopt, argv[optind - 1]);
+				break;
+		}
+	}
+	// A run that asked for nothing must not pass for one that printed its
+	// item; a usage error already reported is enough said.
+	if (!item_asked && result == RESULT_OK) {
+		fputs("No item asked for: give -t sys -c os|hostname|distro.\n", stderr);
+		result = RESULT_UNKNOWN;
+	}
+	return result;
 }
 
 int main(int argc, char **argv) {

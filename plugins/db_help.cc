@@ -14,9 +14,7 @@
 
 void db_help_banner(const char *name) {
 	print_revision(name, NP_VERSION);
-	printf(_("Copyright (c) 2026 The kivrel-plugins developers\n"
-	         "This program is free software and comes with no warranty.\n"));
-	printf("\n");
+	print_notice();
 }
 
 void db_help_standard_options(void) {
@@ -74,10 +72,7 @@ void db_help_tls(void) {
 	db_help_entry("-L, --ciphers=STRING", _("List of valid SSL ciphers"));
 	db_help_entry("--ssl-chain-only",
 	      _("With -C or -D, check only that the server's certificate chains to the CA,"));
-	printf("    %s\n", _("not that it names the host connected to"));
-	printf("    %s\n", _("Any TLS option makes TLS a must: without it the check ends CRITICAL."));
-	printf("    %s\n", _("With -C or -D the server's certificate must chain to that CA and name"));
-	printf("    %s\n", _("the host connected to."));
+	printf("    %s\n", _("not that it names the host connected to."));
 	db_help_entry("--server-public-key=FILE",
 	      _("The server's RSA public key (PEM) for logins that need the password itself"));
 	printf("    %s\n", _("(caching_sha2_password, sha256_password): the password is sent encrypted"));
@@ -88,6 +83,13 @@ void db_help_tls(void) {
 	      _("Trust a unix socket with the password if it belongs to USER (and the server"));
 	printf("    %s\n", _("runs as USER or root). Without it, a socket is trusted only if no one but"));
 	printf("    %s\n", _("root and its owner can write to its folder and the folders above it."));
+	// A paragraph of its own, not a line of the entry above, so that the
+	// manual pages do not run it into that entry's text.
+	printf("\n");
+	printf(" %s\n", _("Any TLS option makes TLS a must: without it the check ends CRITICAL."));
+	printf(" %s\n", _("With -C or -D the server's certificate must chain to that CA and name"));
+	printf(" %s\n", _("the host connected to."));
+	printf("\n");
 }
 
 void db_help_timeout(void) {
@@ -101,7 +103,5 @@ void db_help_footer(void) {
 	printf("%s\n", _("Notes:"));
 	printf(" %s\n", _("You must specify -p with an empty string to force an empty password,"));
 	printf(" %s\n", _("overriding any my.cnf settings."));
-	printf(_("\nSend email to help@kivrel-plugins.org if you have questions regarding use\n"
-	         "of this software. To submit patches or suggest improvements, send email to\n"
-	         "devel@kivrel-plugins.org\n\n"));
+	print_support();
 }

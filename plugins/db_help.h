@@ -33,7 +33,8 @@ void db_help_entry(const char *option, const char *help);
 void db_help_login(void);
 
 /// Print the TLS and login entries: -l, -C, -a, -k, -D, -L, --ssl-chain-only,
-/// --server-public-key and --socket-owner.
+/// --server-public-key and --socket-owner, then the note on TLS as a
+/// paragraph of its own between empty lines.
 void db_help_tls(void);
 
 /// Print the -t entry; it shows the default bound.

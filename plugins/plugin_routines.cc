@@ -131,10 +131,6 @@ void usage5(void) {
 	usage_exit();
 }
 
-void print_revision(const char *command_name, const char *revision) {
-	printf("%s v%s (%s %s)\n", command_name, revision, PACKAGE, PACKAGE_VERSION);
-}
-
 int is_host(const char *address) {
 	if (!address || !*address)
 		return FALSE;

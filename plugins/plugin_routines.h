@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "kitcore.h"
+#include "plugin_help.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,9 +27,6 @@ void usage4(const char *msg) __attribute__((noreturn));
 /// Print the usage (the option parser has already explained), exit with
 /// STATE_UNKNOWN.
 void usage5(void) __attribute__((noreturn));
-
-/// Print "<progname> v<revision> (<package> <version>)" on standard output.
-void print_revision(const char *progname, const char *revision);
 
 /// Non-zero for an IP address literal, an RFC 1123 host name (underscores
 /// allowed) or an absolute path; no name lookup is made.

@@ -15,6 +15,7 @@
 #include "kitrun.h"
 #include "kitmount.h"
 #include "kitreply.h"
+#include "plugin_help.h"
 #include "plugin_routines.h"
 #include "status_text.h"
 

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "build_config.h"
 #include "test_helpers.h"
 
 namespace {
@@ -44,6 +45,9 @@ std::string InvalidOption(char c) {
 }
 std::string MissingArgument(char c) {
   return kProgram + ": option requires an argument -- '" + c + "'\n";
+}
+std::string UnknownType(const std::string& type) {
+  return "Unknown type '" + type + "': the only type is sys.\n";
 }
 
 struct testcase {
@@ -179,17 +183,10 @@ TEST(CheckSysinfo, Items) {
   const std::string help = "HELP\n";
 
   RunTable({
-      {{}, "", "", 0},
       {{"-t", "sys", "-c", "os"}, os, "", 0},
       {{"-t", "sys", "-c", "hostname"}, host, "", 0},
       {{"-tsys", "-cos"}, os, "", 0},
-      // -c acts only once the type is "sys", exactly and case-sensitively.
-      {{"-c", "os", "-t", "sys"}, "", "", 0},
-      {{"-t", "SYS", "-c", "os"}, "", "", 0},
-      {{"-t", "sysx", "-c", "os"}, "", "", 0},
-      {{"-t", "sys", "-t", "other", "-c", "os"}, "", "", 0},
-      {{"-t", "other", "-t", "sys", "-c", "os"}, os, "", 0},
-      {{"-t", "other", "-c", "bogus"}, "", "", 0},
+      {{"-t", "other", "-t", "sys", "-c", "os"}, os, UnknownType("other"), 0},
       // Several items run together; the last one decides the exit code.
       {{"-t", "sys", "-c", "os", "-c", "hostname"}, os + host, "", 0},
       {{"-t", "sys", "-c", "hostname", "-c", "os"}, host + os, "", 0},
@@ -202,13 +199,57 @@ TEST(CheckSysinfo, Items) {
       {{"-t", "sys", "operand", "-c", "os"}, os, "", 0},
       {{"-t", "sys", "-c", "os", "--", "-c", "hostname"}, os, "", 0},
       // Help prints and carries on without touching the result.
-      {{"-h"}, help, "", 0},
       {{"-h", "-t", "sys", "-c", "hostname"}, help + host, "", 0},
       {{"-t", "sys", "-c", "os", "-h"}, os + help, "", 0},
       {{"-ht", "sys", "-c", "os"}, help + os, "", 0},
       {{"-t", "sys", "-c", "bogus", "-h"}, help, kFailure, 3},
   });
 
+}
+
+TEST(CheckSysinfo, UsageErrors) {
+  const std::string os = ReadUname().os;
+  const std::string no_item = "No item asked for: give -t sys -c os|hostname|distro.\n";
+  const std::string no_type = "Option -c needs -t sys before it.\n";
+  RunTable({
+      // Asking for nothing is no success.
+      {{}, "", no_item, 3},
+      {{"-h"}, "HELP\n", no_item, 3},
+      {{"operand"}, "", no_item, 3},
+      // The type is "sys", exactly and case-sensitively; -c needs it first.
+      {{"-c", "os", "-t", "sys"}, "", no_type, 3},
+      {{"-t", "SYS", "-c", "os"}, "", UnknownType("SYS"), 3},
+      {{"-t", "sysx", "-c", "os"}, "", UnknownType("sysx"), 3},
+      {{"-t", "", "-c", "os"}, "", UnknownType(""), 3},
+      {{"-t", "sys", "-t", "other", "-c", "os"}, "", UnknownType("other"), 3},
+      {{"-t", "other", "-c", "bogus"}, "", UnknownType("other"), 3},
+      {{"-t", "sys", "-c", "os", "-t", "x"}, os, UnknownType("x"), 3},
+      // The type is shown on one line, as any text from outside.
+      {{"-t", "a\nb|c"}, "", UnknownType("a b/c"), 3},
+      // A usage error already said is not followed by the missing item.
+      {{"-x"}, "", InvalidOption('x') + "Unknown option '-x'.\n", 3},
+      // Unknown long options, and an argument to one that takes none.
+      {{"--bogus", "-t", "sys", "-c", "os"}, os,
+       kProgram + ": unrecognized option '--bogus'\nUnknown option '--bogus'.\n", 0},
+      {{"--help=x"}, "",
+       kProgram + ": option '--help' doesn't allow an argument\nOption --help takes no argument.\n",
+       3},
+  });
+}
+
+TEST(CheckSysinfo, HelpAndVersion) {
+  const std::string version =
+      std::string("check_sysinfo v") + PACKAGE_VERSION + " (kivrel-plugins " PACKAGE_VERSION ")\n";
+  RunResult v = RunProgram({kProgram, "--version", "-t", "sys", "-c", "os"});
+  EXPECT_EQ(v.out, version);
+  EXPECT_EQ(v.err, "");
+  EXPECT_EQ(v.exit_code, 0);
+  // Options before --help act; it ends the run before the ones after it.
+  RunResult h = RunProgram({kProgram, "-t", "sys", "-c", "os", "--help", "-c", "bogus"});
+  EXPECT_EQ(h.out.rfind(ReadUname().os + version, 0), 0u) << h.out;
+  EXPECT_NE(h.out.find("\nUsage:\n check_sysinfo -t sys -c os|hostname|distro"), std::string::npos);
+  EXPECT_EQ(h.err, "");
+  EXPECT_EQ(h.exit_code, 0);
 }
 
 TEST(CheckSysinfo, BadOptions) {
@@ -248,12 +289,13 @@ TEST(CheckSysinfo, WriteFailure) {
   const outcase out_cases[] = {
       {">/dev/full", {"-t", "sys", "-c", "os"},
        "Cannot write to standard output: No space left on device\n", 3},
-      {">/dev/full", {"-h"}, "Cannot write to standard output: No space left on device\n", 3},
+      {">/dev/full", {"-h", "-t", "sys", "-c", "os"},
+       "Cannot write to standard output: No space left on device\n", 3},
+      {">/dev/full", {"--version"}, "Cannot write to standard output: No space left on device\n", 3},
       {">&-", {"-t", "sys", "-c", "hostname"},
        "Cannot write to standard output: Bad file descriptor\n", 3},
-      // Nothing to write, nothing to fail.
-      {">/dev/full", {"-t", "other", "-c", "os"}, "", 0},
-      {">&-", {}, "", 0},
+      // Nothing to write: the usage error alone.
+      {">/dev/full", {"-t", "other", "-c", "os"}, "Unknown type 'other': the only type is sys.\n", 3},
   };
   for (const auto& tc : out_cases) {
     std::vector<std::string> argv{"/bin/sh", "-c",

@@ -174,7 +174,7 @@ check_contents() {
   done
   local multiarch
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-  for f in /usr/include/kivrel-plugins/{argmerge,common,ini_defaults,kitcore,kitmount,kitreply,kitrun,plugin_routines}.h \
+  for f in /usr/include/kivrel-plugins/{argmerge,common,ini_defaults,kitcore,kitmount,kitreply,kitrun,plugin_help,plugin_routines}.h \
     "/usr/lib/$multiarch/"{libcheckkit.a,libkivrel-plugin-common.a,pkgconfig/kivrel-plugins.pc} \
     "/usr/lib/$multiarch/cmake/kivrel-plugins/kivrel-pluginsConfig.cmake" \
     /usr/share/doc/kivrel-plugins-dev/copyright /usr/share/doc/kivrel-plugins-dev/changelog.Debian.gz; do
@@ -318,7 +318,7 @@ for p in "${programs[@]}"; do
   grep -q '^FILES' <<<"$text" || fail "$p.8 has no FILES section"
   grep -q '^ENVIRONMENT' <<<"$text" || fail "$p.8 has no ENVIRONMENT section"
   if [[ $p == check_sysinfo ]]; then
-    options=(-h "-t TYPE" "-c ITEM" /etc/os-release)
+    options=(-h "-t TYPE" "-c ITEM" --help --version /etc/os-release)
   else
     [[ "$("$bin/$p" --version)" == *"$version"* ]] || fail "packaged $p --version does not name $version"
     mapfile -t options < <("$bin/$p" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)

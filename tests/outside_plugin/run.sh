@@ -49,7 +49,7 @@ else
 fi
 
 # ---- The installed headers stand on their own ------------------------------
-expected="argmerge.h common.h ini_defaults.h kitcore.h kitmount.h kitreply.h kitrun.h plugin_routines.h"
+expected="argmerge.h common.h ini_defaults.h kitcore.h kitmount.h kitreply.h kitrun.h plugin_help.h plugin_routines.h"
 found=$(for h in "$headers"/*; do printf '%s ' "${h##*/}"; done | sed 's/ $//')
 [ "$found" = "$expected" ] || fail "installed headers: '$found', expected '$expected'"
 if grep -n -e '^[[:space:]]*#[[:space:]]*include.*build_config' -e "$source_dir" \
