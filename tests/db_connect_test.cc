@@ -400,7 +400,8 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
   auto login = [&s](const std::string& port, const std::string& user, const std::string& pass) {
     return Args{"-H", s.host, "-P", port, "-u", user, "-p", pass};
   };
-  const Args empty = login(s.port, s.empty_user, ""), empty_replica = login(s.replica_port, s.empty_user, "");
+  const Args empty = login(s.port, s.empty_user, "");
+  const Args empty_replica = login(s.replica_port, s.empty_user, "");
   const Args user_replica = login(s.replica_port, s.user, s.password);
   const Args fake = login(gone.port(), "u", "x");
   const std::string lost = "Lost connection to server during query";
@@ -408,12 +409,14 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
   struct program {
     const char* path;
     std::string prefix;
-    Args metric;  // what a run needs beyond the login
+    Args metric;         // what a run needs beyond the login
+    std::string failed;  // what its first statement's failure says
   };
-  const program programs[] = {{CHECK_DBSTATUS_PATH, "STATUS", {"-m", "uptime"}},
-                              {CHECK_DBREPLICA_PATH, "REPLICA", {}},
-                              {CHECK_DBCLUSTER_PATH, "CLUSTER", {}},
-                              {CHECK_DBQUERY_PATH, "QUERY", {"-q", "SELECT 1"}}};
+  const program programs[] = {
+      {CHECK_DBSTATUS_PATH, "STATUS", {"-m", "uptime"}, "Query failed: "},
+      {CHECK_DBREPLICA_PATH, "REPLICA", {}, "replica status query failed: "},
+      {CHECK_DBCLUSTER_PATH, "CLUSTER", {}, "wsrep query failed: "},
+      {CHECK_DBQUERY_PATH, "QUERY", {"-q", "SELECT 1"}, "Error with query - "}};
   auto with = [](Args args, const Args& more) {
     args.insert(args.end(), more.begin(), more.end());
     return args;
@@ -442,15 +445,9 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
        {{"KIVREL_PLUGIN_STATE_DIRECTORY", file}}, 3, "UNKNOWN: Cannot create directory: " + file},
   };
   for (const program& p : programs) {
-    Args lost_run = with(fake, p.metric);
-    const std::string failed = p.prefix == "QUERY" ? "Error with query - "
-                               : p.prefix == "STATUS" ? "Query failed: "
-                               : p.prefix == "REPLICA" ? "replica status query failed: "
-                                                       : "wsrep query failed: ";
-    cases.push_back({&p, lost_run, {}, 2, "CRITICAL: " + failed + lost});
+    cases.push_back({&p, with(fake, p.metric), {}, 2, "CRITICAL: " + p.failed + lost});
     if (p.prefix == "QUERY") continue;  // its usage and range lines are its own
-    Args range = with(p.metric, {"-w", "5:1"});
-    cases.push_back({&p, range, {}, 3, "UNKNOWN: Range format incorrect"});
+    cases.push_back({&p, with(p.metric, {"-w", "5:1"}), {}, 3, "UNKNOWN: Range format incorrect"});
     cases.push_back({&p, {"stray"}, {}, 3, "UNKNOWN: Unexpected argument - stray"});
     cases.push_back({&p, {"--nosuch"}, {}, 3, "UNKNOWN: Could not parse arguments"});
     cases.push_back({&p, {"--extra-opts=@" + missing}, {}, 3,
