@@ -35,6 +35,8 @@ kivrel_plugin *this_kivrel_plugin = nullptr;
 
 namespace {
 
+const char *(*line_start_routine)(int result) = nullptr;
+
 // The two shapes of a fatal library message: a message alone, or a message
 // ending in a colon followed by the system's error text.
 [[noreturn]] void die_message(const char *msg) {
@@ -108,7 +110,17 @@ void _get_kivrel_plugin(kivrel_plugin **pointer) {
 	*pointer = this_kivrel_plugin;
 }
 
+void kr_set_line_start(const char *(*line_start)(int result)) {
+	line_start_routine = line_start;
+}
+
+const char *kr_line_start(int result) {
+	const char *start = line_start_routine ? line_start_routine(result) : nullptr;
+	return start ? start : "";
+}
+
 void die(int result, const char *fmt, ...) {
+	fputs(kr_line_start(result), stdout);
 	va_list ap;
 	va_start(ap, fmt);
 	vprintf(fmt, ap);

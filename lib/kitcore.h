@@ -57,10 +57,21 @@ void kr_cleanup(void);
 /// Store the current context pointer (possibly null) through \a pointer.
 void _get_kivrel_plugin(kivrel_plugin **pointer);
 
-/// Print the formatted message on standard output exactly as given, release
+/// Print the formatted message on standard output exactly as given (after
+/// the line start of kr_set_line_start, when a program set one), release
 /// the context if there is one, and exit with \a result. Never returns.
 void die(int result, const char *fmt, ...)
 	__attribute__((noreturn, format(printf, 2, 3)));
+
+/// Have die, and the usage routines of the programs, begin each line they
+/// print with the text that \a line_start gives for the exit status, such
+/// as a program's "REPLICA UNKNOWN: ". Null, the initial value, adds
+/// nothing: the message is printed exactly as given.
+void kr_set_line_start(const char *(*line_start)(int result));
+
+/// The text that the routine of kr_set_line_start gives for \a result, or
+/// the empty text when none is set.
+const char *kr_line_start(int result);
 
 /// End the run with STATE_UNKNOWN and "<msg> <system error text for errno>",
 /// the library's message for a failed allocation or system call.

@@ -32,8 +32,8 @@ static int process_arguments(int argc, char **argv);
 static void print_help(void);
 
 int main(int argc, char **argv) {
+	db_prefix_every_line("CLUSTER");
 	argv = db_plugin_start(&argc, argv, progname);
-	db_set_status_prefix("CLUSTER");
 	if (process_arguments(argc, argv) == ERROR)
 		usage4(_("Could not parse arguments"));
 
@@ -123,11 +123,11 @@ static void print_help(void) {
 	db_help_entry("-c, --critical=RANGE",
 	              _("Cluster size that gives CRITICAL when outside the range, e.g. 2:"));
 	db_help_entry("--flow-control-warning=RANGE",
-	              _("Paused fraction of flow control (0 to 1) that gives WARNING"));
+	              _("Percentage of the time paused by flow control that gives WARNING"));
 	db_help_entry("--flow-control-critical=RANGE",
-	              _("Paused fraction of flow control (0 to 1) that gives CRITICAL"));
+	              _("Percentage of the time paused by flow control that gives CRITICAL"));
 	db_help_entry("-v, --verbose",
-	              _("Show the paused fraction of flow control and the average receive queue"));
+	              _("Show the percentage paused by flow control and the average receive queue"));
 	db_help_tls();
 	db_help_timeout();
 	printf("\n");

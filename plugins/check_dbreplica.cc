@@ -14,6 +14,7 @@
 
 #include "common.h"
 #include "db_connect.h"
+#include "db_failure.h"
 #include "db_help.h"
 #include "db_rows.h"
 #include "db_sql.h"
@@ -45,7 +46,7 @@ static std::map<unsigned long, double> read_heartbeat_table(MYSQL *mysql) {
 	std::string sql = std::string(HEARTBEAT_SELECT) +
 	                  (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) + HEARTBEAT_FROM +
 	                  heartbeat_table;
-	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed")));
+	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed"), "SELECT"));
 }
 
 static bool same_channel(const std::string &a, const std::string &b) {
@@ -75,20 +76,22 @@ static std::vector<channel_verdict> judge(const std::vector<channel_row> &channe
 }
 
 int main(int argc, char **argv) {
+	db_prefix_every_line("REPLICA");
 	argv = db_plugin_start(&argc, argv, progname);
-	db_set_status_prefix("REPLICA");
 	if (process_arguments(argc, argv) == ERROR)
 		usage4(_("Could not parse arguments"));
 
 	MYSQL mysql;
 	db_state_connect(&mysql, &conn);
-	const char *statement = replica_status_statement(mysql_get_server_info(&mysql),
-	                                                 mysql_get_server_version(&mysql));
-	db_rows status = db_query_rows(&mysql, statement, _("replica status query failed"));
+	const char *info = mysql_get_server_info(&mysql);
+	const unsigned long version = mysql_get_server_version(&mysql);
+	db_rows status = db_query_rows(&mysql, replica_status_statement(info, version),
+	                               _("replica status query failed"),
+	                               replica_status_privilege(info, version));
 	std::vector<channel_row> channels;
 	if (!read_channels(status, &channels)) {
 		mysql_close(&mysql);
-		db_die(STATE_UNKNOWN, "%s\n", _("the replica status has no thread columns"));
+		db_die(db_unreadable_state, "%s\n", _("the replica status has no thread columns"));
 	}
 	if (channels.empty()) {
 		mysql_close(&mysql);

@@ -21,6 +21,7 @@
 #include "build_config.h"
 #include "common.h"
 #include "db_connect.h"
+#include "db_failure.h"
 #include "db_sql.h"
 #include "db_help.h"
 #include "kitcore.h"
@@ -43,6 +44,7 @@ struct metric {
 	std::string label;       // in the message
 	std::string perf_label;  // in the performance data
 	std::string uom;
+	bool never_negative = false;  // a mode: counts, rates, seconds, percentages
 	char *warning = nullptr;  // range texts until the thresholds are built
 	char *critical = nullptr;
 	thresholds *limits = nullptr;
@@ -64,20 +66,12 @@ static std::string one_line(const char *text) {
 	return status_shown(text ? text : "NULL");
 }
 
-// End the run after a failed query: a lost connection is CRITICAL like a
-// failed connect; an error the server answered (a missing privilege, say)
-// leaves the metric unknown.
-[[noreturn]] static void query_failed(MYSQL *mysql) {
-	unsigned int err = mysql_errno(mysql);
-	char *error = status_shown_text(mysql_error(mysql));
-	mysql_close(mysql);
-	db_die(err >= 2000 && err < 3000 ? STATE_CRITICAL : STATE_UNKNOWN, _("Query failed: %s\n"), error);
-}
-
-static MYSQL_RES *run_query(MYSQL *mysql, const std::string &sql) {
+// The result of \a sql, which needs \a privilege (or none, null); a failed
+// query ends the run as the failure classes say.
+static MYSQL_RES *run_query(MYSQL *mysql, const std::string &sql, const char *privilege = nullptr) {
 	MYSQL_RES *res = nullptr;
 	if (mysql_query(mysql, sql.c_str()) != 0 || !(res = mysql_store_result(mysql)))
-		query_failed(mysql);
+		db_statement_failed(mysql, _("Query failed"), privilege);
 	return res;
 }
 
@@ -115,7 +109,8 @@ static void read_values(MYSQL *mysql, const char *show, const std::set<std::stri
 // The first row of \a sql; \a row is null when there is none. The result
 // is the caller's to free.
 static MYSQL_RES *first_row(MYSQL *mysql, const std::string &sql, MYSQL_ROW *row) {
-	MYSQL_RES *res = run_query(mysql, sql);
+	// Only the probes ask for single rows, and they need PROCESS.
+	MYSQL_RES *res = run_query(mysql, sql, "PROCESS");
 	*row = mysql_fetch_row(res);
 	return res;
 }
@@ -130,7 +125,7 @@ static double field_number(MYSQL *mysql, MYSQL_RES *res, const char *text, const
 		std::string message = status_printf(_("%s is not a number: %s"), what, status_shown(text).c_str());
 		mysql_free_result(res);
 		mysql_close(mysql);
-		db_die(STATE_UNKNOWN, "%s\n", message.c_str());
+		db_die(db_unreadable_state, "%s\n", message.c_str());
 	}
 	return value;
 }
@@ -258,10 +253,12 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 			message += std::string(" (") + db_state_word(state) + ")";
 		// Six decimals are plenty for graphs, and keep 0.1 + 0.2 short.
 		double rounded = std::fabs(value) < 1e9 ? std::round(value * 1e6) / 1e6 : value;
+		// The minimum and maximum where they are known: 0 for every mode,
+		// and 0 and 100 for a percentage.
 		bool percent = m.uom == "%";
 		perf += (perf.empty() ? "" : " ") +
-		        std::string(rperfdata(m.perf_label.c_str(), rounded, m.uom.c_str(), m.limits->warning,
-		                              m.limits->critical, percent, 0, percent, 100));
+		        status_taken(rperfdata(m.perf_label.c_str(), rounded, m.uom.c_str(), m.limits->warning,
+		                               m.limits->critical, percent || m.never_negative, 0, percent, 100));
 	}
 	printf("STATUS %s: %s", db_state_word(worst), message.c_str());
 	if (!perf.empty())
@@ -274,8 +271,8 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 }
 
 int main(int argc, char **argv) {
+	db_prefix_every_line("STATUS");
 	argv = db_plugin_start(&argc, argv, progname);
-	db_set_status_prefix("STATUS");
 	// Each metric takes at least one word: no metric is moved while they are read.
 	metrics.reserve(static_cast<size_t>(argc));
 	expr_needs needs;
@@ -342,6 +339,7 @@ static void add_mode(const char *name) {
 	m.perf_label = mode->label;
 	std::replace(m.perf_label.begin(), m.perf_label.end(), ' ', '_');
 	m.uom = mode->uom;
+	m.never_negative = true;
 	m.warning = const_cast<char *>(mode->warning);
 	m.critical = const_cast<char *>(mode->critical);
 	add_metric(mode->expression, m);

@@ -15,7 +15,7 @@ extern const char *const cluster_status_names[7];
 
 struct cluster_settings {
 	thresholds *size = nullptr;          // -w and -c, on wsrep_cluster_size; required
-	thresholds *flow_control = nullptr;  // on wsrep_flow_control_paused, 0 to 1; required
+	thresholds *flow_control = nullptr;  // on wsrep_flow_control_paused in percent; required
 	bool verbose = false;     // show flow control and the receive queue
 };
 
@@ -30,7 +30,8 @@ struct cluster_verdict {
 /// is missing; CRITICAL when it is not ready, not connected, not in the
 /// Primary component, or in a local state other than Synced and
 /// Donor/Desynced; WARNING when Donor/Desynced; else the cluster size and
-/// the paused fraction of flow control against their ranges.
+/// the share of the time flow control paused replication, in percent,
+/// against their ranges.
 cluster_verdict judge_cluster(const std::string &wsrep_on,
                               const std::map<std::string, std::string> &status,
                               const cluster_settings &settings);

@@ -202,6 +202,15 @@ void db_set_status_prefix(const char *prefix) {
 	status_prefix = prefix;
 }
 
+void db_prefix_every_line(const char *prefix) {
+	status_prefix = prefix;
+	kr_set_line_start([](int state) {
+		static std::string start;
+		start = line_start(state);
+		return start.c_str();
+	});
+}
+
 void db_die(int state, const char *fmt, ...) {
 	alarm(0);
 	fputs(line_start(state).c_str(), stdout);

@@ -68,6 +68,12 @@ const char *db_state_word(int state);
 /// null, the initial value, for none. db_die and the run bound use it.
 void db_set_status_prefix(const char *prefix);
 
+/// As db_set_status_prefix, and every other line that ends the run starts
+/// with "<prefix> <state word>: " too: usage errors, a malformed range, and
+/// the library's fatal exits (state files, --extra-opts, memory). Call it
+/// before db_plugin_start, which may already end the run.
+void db_prefix_every_line(const char *prefix);
+
 /// End the run: print "<prefix> <state word>: " when a prefix is set, then
 /// the formatted message, and end as db_plugin_finish does.
 void db_die(int state, const char *fmt, ...)

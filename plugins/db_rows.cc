@@ -4,20 +4,7 @@
 
 #include <cstring>
 
-#include "common.h"
-#include "db_connect.h"
-#include "status_text.h"
-
-namespace {
-
-// The server would count a dropped connection as an aborted client.
-[[noreturn]] void close_and_die(MYSQL *mysql, const char *failure) {
-	char *error = status_shown_text(mysql_error(mysql));
-	mysql_close(mysql);
-	db_die(STATE_CRITICAL, "%s: %s\n", failure, error);
-}
-
-}  // namespace
+#include "db_failure.h"
 
 int db_rows::column(std::initializer_list<const char *> wanted) const {
 	for (const char *name : wanted)
@@ -27,12 +14,12 @@ int db_rows::column(std::initializer_list<const char *> wanted) const {
 	return -1;
 }
 
-db_rows db_query_rows(MYSQL *mysql, const char *sql, const char *failure) {
+db_rows db_query_rows(MYSQL *mysql, const char *sql, const char *failure, const char *privilege) {
 	if (mysql_query(mysql, sql) != 0)
-		close_and_die(mysql, failure);
+		db_statement_failed(mysql, failure, privilege);
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res)
-		close_and_die(mysql, failure);
+		db_statement_failed(mysql, failure, privilege);
 
 	db_rows result;
 	unsigned int count = mysql_num_fields(res);
@@ -50,7 +37,7 @@ db_rows db_query_rows(MYSQL *mysql, const char *sql, const char *failure) {
 	bool fetch_failed = mysql_errno(mysql) != 0;
 	mysql_free_result(res);
 	if (fetch_failed)
-		close_and_die(mysql, failure);
+		db_statement_failed(mysql, failure, privilege);
 	return result;
 }
 

@@ -25,9 +25,10 @@ struct db_rows {
 };
 
 /// Run \a sql and copy its whole result. When the statement, its result or
-/// a row fails: close \a mysql and end the run with STATE_CRITICAL and
-/// "<failure>: <client error>".
-db_rows db_query_rows(MYSQL *mysql, const char *sql, const char *failure);
+/// a row fails: end the run through db_statement_failed with \a failure
+/// and the \a privilege the statement needs (or null).
+db_rows db_query_rows(MYSQL *mysql, const char *sql, const char *failure,
+                      const char *privilege = nullptr);
 
 /// The rows of \a sql as name and value (its first two columns), as SHOW
 /// STATUS and SHOW VARIABLES give them; a NULL value reads as "". Fails as

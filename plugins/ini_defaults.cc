@@ -261,11 +261,13 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	char *text = nullptr;
 	size_t len = 0;
 	int err = read_file(file, &text, &len);
-	if (err) {
-		printf(_("Cannot read extra options file %s: %s"), status_shown(file).c_str(),
-		       err == not_regular_file ? _("Not a regular file") : strerror(err));
-		die(STATE_UNKNOWN, "\n");
-	}
+	// The message is made first, so that die can put a program's line start
+	// before it.
+	if (err)
+		die(STATE_UNKNOWN, "%s\n",
+		    status_printf(_("Cannot read extra options file %s: %s"), status_shown(file).c_str(),
+		                  err == not_regular_file ? _("Not a regular file") : strerror(err))
+		        .c_str());
 
 	size_t section_len = at ? static_cast<size_t>(at - value) : strlen(value);
 	char *section = section_len > 0 ? strndup(value, section_len)
@@ -275,19 +277,19 @@ kr_arg_list *kr_get_defaults(char *opt_value, const char *plugin_name) {
 	int rc = section ? kr_ini_parse(text, len, section, &list, &error_line) : KR_INI_NO_MEMORY;
 	free(text);
 
-	// The message goes out before the section copy is released; die then
-	// ends the line and the run.
-	// Both come from the command line, and end up in the status line.
+	// The message is made before the section copy is released. Both come
+	// from the command line, and end up in the status line.
+	std::string message;
 	if (rc == KR_INI_NO_SECTION)
-		printf(_("Section [%s] not found in extra options file %s"), status_shown(section).c_str(),
-		       status_shown(file).c_str());
+		message = status_printf(_("Section [%s] not found in extra options file %s"),
+		                        status_shown(section).c_str(), status_shown(file).c_str());
 	else if (rc == KR_INI_MALFORMED)
-		printf(_("Malformed line %d in extra options file %s"), error_line,
-		       status_shown(file).c_str());
+		message = status_printf(_("Malformed line %d in extra options file %s"), error_line,
+		                        status_shown(file).c_str());
 	free(section);
 	if (rc == KR_INI_NO_MEMORY)
 		die(STATE_UNKNOWN, "%s %s\n", _("Cannot allocate memory:"), strerror(ENOMEM));
 	if (rc != KR_INI_OK)
-		die(STATE_UNKNOWN, "\n");
+		die(STATE_UNKNOWN, "%s\n", message.c_str());
 	return list;
 }

@@ -110,24 +110,42 @@ char *perf_item(const char *label, const std::string &value, const char *uom,
 	exit(STATE_UNKNOWN);
 }
 
+// The first line of a usage error: "<progname>: <msg>", or, in a program
+// whose every line starts with its prefix and state word, that start and
+// the message.
+void usage_line(const char *msg, const char *arg) {
+	const char *start = kr_line_start(STATE_UNKNOWN);
+	if (*start)
+		printf("%s%s", start, msg);
+	else
+		printf("%s: %s", progname, msg);
+	if (arg)
+		printf(" - %s", status_shown(arg).c_str());
+	printf("\n");
+}
+
 }  // namespace
 
 void usage(const char *msg) {
-	printf("%s: %s\n", progname, msg);
+	usage_line(msg, nullptr);
 	usage_exit();
 }
 
 void usage2(const char *msg, const char *arg) {
-	printf("%s: %s - %s\n", progname, msg, status_shown(arg ? arg : "").c_str());
+	usage_line(msg, arg ? arg : "");
 	usage_exit();
 }
 
 void usage4(const char *msg) {
-	printf("%s: %s\n", progname, msg);
+	usage_line(msg, nullptr);
 	usage_exit();
 }
 
 void usage5(void) {
+	// The option parser explained on standard error; the status line, when
+	// the program starts its lines with a prefix, says what happened.
+	if (*kr_line_start(STATE_UNKNOWN))
+		usage_line(_("Could not parse arguments"), nullptr);
 	usage_exit();
 }
 

@@ -19,13 +19,17 @@ extern const char *progname;
 void print_usage(void);
 
 /// Print "<progname>: <msg>" and the usage, then exit with STATE_UNKNOWN.
+/// Where the program set a line start (kr_set_line_start), the first line is
+/// that start for STATE_UNKNOWN and the message instead.
 void usage(const char *msg) __attribute__((noreturn));
-/// Print "<progname>: <msg> - <arg>" and the usage, exit with STATE_UNKNOWN.
+/// Print "<progname>: <msg> - <arg>" and the usage, exit with STATE_UNKNOWN;
+/// with a line start as usage.
 void usage2(const char *msg, const char *arg) __attribute__((noreturn));
 /// As usage.
 void usage4(const char *msg) __attribute__((noreturn));
-/// Print the usage (the option parser has already explained), exit with
-/// STATE_UNKNOWN.
+/// Print the usage (the option parser has already explained on standard
+/// error), exit with STATE_UNKNOWN; with a line start, after a line of that
+/// start and "Could not parse arguments".
 void usage5(void) __attribute__((noreturn));
 
 /// Non-zero for an IP address literal, an RFC 1123 host name (underscores

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "db_failure.h"
 #include "plugin_routines.h"
 #include "state_queries.h"
 #include "status_text.h"
@@ -53,12 +54,22 @@ std::string last_error(const char *fmt, const db_field &errno_field, const db_fi
 	return ", " + status_printf(fmt, shown(errno_field).c_str(), shown(text).c_str());
 }
 
+bool is_mariadb(const char *server_info) {
+	return server_info && strstr(server_info, "MariaDB");
+}
+
 }  // namespace
 
 const char *replica_status_statement(const char *server_info, unsigned long version) {
-	if (server_info && strstr(server_info, "MariaDB"))
+	if (is_mariadb(server_info))
 		return version >= 100501 ? REPLICA_STATUS_MARIADB : REPLICA_STATUS_MARIADB_OLD;
 	return version >= 80022 ? REPLICA_STATUS_MYSQL : REPLICA_STATUS_MYSQL_OLD;
+}
+
+const char *replica_status_privilege(const char *server_info, unsigned long version) {
+	if (is_mariadb(server_info) && version >= 100502)
+		return version >= 100509 ? "SLAVE MONITOR" : "REPLICATION SLAVE ADMIN";
+	return "REPLICATION CLIENT";
 }
 
 bool read_channels(const db_rows &status, std::vector<channel_row> *channels) {
@@ -140,7 +151,7 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	// A lag (or a delay to subtract) that is text but no number is not a
 	// lag of NULL: the server said something this program cannot judge.
 	if ((row.lag && !lag) || (settings.subtract_delay && row.sql_delay && !number(row.sql_delay))) {
-		v.state = STATE_UNKNOWN;
+		v.state = db_unreadable_state;
 		problems += ", " + status_printf(_("%s is not a number: %s"), row.lag && !lag ? "lag" : "SQL_Delay",
 		                                 shown(row.lag && !lag ? row.lag : row.sql_delay).c_str());
 	}
@@ -189,10 +200,13 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 		                              judged ? settings.lag->critical : nullptr, TRUE, 0.0, FALSE,
 		                              0.0));
 	};
-	if (lag)
-		v.perf.push_back(item("lag" + suffix, *lag, !settings.heartbeat));
+	// One name for the replication lag: the lag that is judged. Where a
+	// heartbeat is judged, the server's own figure is seconds_behind.
 	if (heartbeat)
-		v.perf.push_back(item("heartbeat_lag" + suffix, *heartbeat, true));
+		v.perf.push_back(item("lag" + suffix, *heartbeat, true));
+	if (lag)
+		v.perf.push_back(item((settings.heartbeat ? "seconds_behind" : "lag") + suffix, *lag,
+		                      !settings.heartbeat));
 	return v;
 }
 

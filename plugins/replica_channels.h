@@ -17,6 +17,11 @@
 /// \a server_info and version number \a version (10.11.19 is 101119).
 const char *replica_status_statement(const char *server_info, unsigned long version);
 
+/// The privilege that the statement of replica_status_statement needs on
+/// that server: SLAVE MONITOR on MariaDB 10.5.9 and later, REPLICATION SLAVE
+/// ADMIN on MariaDB 10.5.2 to 10.5.8, REPLICATION CLIENT before and on MySQL.
+const char *replica_status_privilege(const char *server_info, unsigned long version);
+
 /// What one row of the replica status says about its channel; absent fields
 /// are SQL NULL or columns the server does not have.
 struct channel_row {

@@ -44,7 +44,7 @@ class CheckDbcluster : public ::testing::Test {
   std::map<std::string, std::string> cluster_;
 };
 
-const std::string kPerf = "flow_control_paused=0;;;0;1 recv_queue_avg=[0-9.]+;;;0\n";
+const std::string kPerf = "flow_control_paused=0%;;;0;100 recv_queue_avg=[0-9.]+;;;0\n";
 
 // The states in turn, each from the one before: the cluster is not restored.
 TEST_F(CheckDbcluster, NodeStates) {
@@ -52,10 +52,10 @@ TEST_F(CheckDbcluster, NodeStates) {
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
       "CLUSTER OK: Synced, Primary, size 3 \\| size=3;3:;2:;0 " + kPerf))) << r.out;
   EXPECT_EQ(r.exit_code, 0);
-  r = Node(1, {"-v", "--flow-control-critical=0.5"});
+  r = Node(1, {"-v", "--flow-control-critical=50"});
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
-      "CLUSTER OK: Synced, Primary, size 3, flow control paused 0, receive queue [0-9.]+ \\| "
-      "size=3;;;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=[0-9.]+;;;0\n"))) << r.out;
+      "CLUSTER OK: Synced, Primary, size 3, flow control paused 0%, receive queue [0-9.]+ \\| "
+      "size=3;;;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=[0-9.]+;;;0\n"))) << r.out;
 
   ServerSql("node2", "SET GLOBAL wsrep_desync = ON", CLUSTER_SERVER_DIR);
   ASSERT_TRUE(WaitStatus(2, "wsrep_local_state_comment", "Donor/Desynced"));
@@ -95,9 +95,9 @@ TEST(CheckDbclusterPlain, NotAClusterNode) {
                  kGermanLocale);
   EXPECT_EQ(r.out.substr(0, 34), "CLUSTER KRITISCH: Access denied fo") << r.out;
   EXPECT_EQ(RunProgram({CHECK_DBCLUSTER_PATH, "--flow-control-critical=1:0"}, kPlainLocale).out,
-            "Range format incorrect\n");
+            "CLUSTER UNKNOWN: Range format incorrect\n");
   r = RunProgram({CHECK_DBCLUSTER_PATH, "-w", "3:", "node1"}, kPlainLocale);
-  EXPECT_EQ(r.out.substr(0, 63), "check_dbcluster: Unexpected argument - node1\nUsage:\n check_dbcl")
+  EXPECT_EQ(r.out.substr(0, 63), "CLUSTER UNKNOWN: Unexpected argument - node1\nUsage:\n check_dbcl")
       << r.out;
   EXPECT_EQ(r.exit_code, 3);
 }

@@ -82,9 +82,9 @@ TEST_F(CheckDbreplica, EveryChannel) {
        "REPLICA UNKNOWN: The heartbeat table cannot be put into a query safely (it must be valid "
        "UTF-8, not empty, without NUL bytes): " + injection + "\n"},
       // A backtick is part of the name; what the server echoes stays in
-      // the line.
-      {{"--heartbeat=kivrel_test.a|b`c\nd"}, 2,
-       "REPLICA CRITICAL: heartbeat query failed: Table 'kivrel_test.a/b`c d' doesn't exist\n"},
+      // the line. A statement the server refuses leaves the lag unknown.
+      {{"--heartbeat=kivrel_test.a|b`c\nd"}, 3,
+       "REPLICA UNKNOWN: heartbeat query failed: Table 'kivrel_test.a/b`c d' doesn't exist\n"},
   };
   for (const auto& c : cases) {
     RunResult r = Replica(c.args);
@@ -204,7 +204,7 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
   r = Replica(with({"-w", "2"}));
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
       "REPLICA CRITICAL: 2 channels: 'east' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server "
-      "id 3; " + beat + " \\| lag_east=0s;;;0 lag=0s;;;0 heartbeat_lag=[0-9.]+s;2;;0\n"))) << r.out;
+      "id 3; " + beat + " \\| seconds_behind_east=0s;;;0 lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
   // One source's row for every channel.
   r = Replica(with({"-w", "2", "--heartbeat-server-id=1"}));
   EXPECT_EQ(r.exit_code, 0) << r.out;
@@ -215,7 +215,7 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
       << r.out;
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
       "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat lag (2\\.[0-9]*[1-9]|[3-9]"
-      "(\\.[0-9]+)?) s \\| lag=0s;;;0 heartbeat_lag=[0-9.]+s;2;;0\n"))) << r.out;
+      "(\\.[0-9]+)?) s \\| lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
 }
 
 TEST(CheckDbreplicaCommandLine, Errors) {
@@ -225,18 +225,18 @@ TEST(CheckDbreplicaCommandLine, Errors) {
     std::string out;  // the first line, then the usage
   } cases[] = {
       {{"--heartbeat=heartbeat"},
-       "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - heartbeat\n"},
-      {{"--heartbeat=db."}, "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - db.\n"},
-      {{"--heartbeat=.t"}, "check_dbreplica: Invalid heartbeat table (expected DB.TABLE) - .t\n"},
-      {{"--heartbeat=db.t", "--heartbeat-server-id=0"}, "check_dbreplica: Invalid server id - 0\n"},
-      {{"--heartbeat-server-id=4294967296"}, "check_dbreplica: Invalid server id - 4294967296\n"},
+       "REPLICA UNKNOWN: Invalid heartbeat table (expected DB.TABLE) - heartbeat\n"},
+      {{"--heartbeat=db."}, "REPLICA UNKNOWN: Invalid heartbeat table (expected DB.TABLE) - db.\n"},
+      {{"--heartbeat=.t"}, "REPLICA UNKNOWN: Invalid heartbeat table (expected DB.TABLE) - .t\n"},
+      {{"--heartbeat=db.t", "--heartbeat-server-id=0"}, "REPLICA UNKNOWN: Invalid server id - 0\n"},
+      {{"--heartbeat-server-id=4294967296"}, "REPLICA UNKNOWN: Invalid server id - 4294967296\n"},
       {{"--heartbeat-utc"},
-       "check_dbreplica: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
+       "REPLICA UNKNOWN: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
       {{"--heartbeat-server-id=7"},
-       "check_dbreplica: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
+       "REPLICA UNKNOWN: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
       {{"--not-replica=2"},
-       "check_dbreplica: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
-      {{"replica.example"}, "check_dbreplica: Unexpected argument - replica.example\n"},
+       "REPLICA UNKNOWN: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
+      {{"replica.example"}, "REPLICA UNKNOWN: Unexpected argument - replica.example\n"},
   };
   for (const auto& c : cases) {
     Args args = {CHECK_DBREPLICA_PATH};
@@ -250,7 +250,7 @@ TEST(CheckDbreplicaCommandLine, Errors) {
                              "-H", "127.0.0.1", "-P", ClosedPort()}, kPlainLocale);
   EXPECT_EQ(id.out.substr(0, 35), "REPLICA CRITICAL: Can't connect to ") << id.out;
   RunResult range = RunProgram({CHECK_DBREPLICA_PATH, "-w", "5:1"}, kPlainLocale);
-  EXPECT_EQ(range.out, "Range format incorrect\n");
+  EXPECT_EQ(range.out, "REPLICA UNKNOWN: Range format incorrect\n");
   RunResult help = RunProgram({CHECK_DBREPLICA_PATH, "--help"}, kPlainLocale);
   EXPECT_NE(help.out.find(" --channel=NAME\n    Check only this channel (repeatable)"),
             std::string::npos);

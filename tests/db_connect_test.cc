@@ -383,9 +383,88 @@ TEST(DbConnect, ServerTextsStayInOneLine) {
       // A number the server sends that no double holds is no 0.
       {at(CHECK_DBSTATUS_PATH, {"-m", "long-query"}), 3,
        "STATUS UNKNOWN: longest_query() is not a number: 1e400\n"},
-      {at(CHECK_DBREPLICA_PATH, {}), 2, "REPLICA CRITICAL: replica status query failed: " + table},
-      {at(CHECK_DBCLUSTER_PATH, {}), 2, "CLUSTER CRITICAL: wsrep query failed: " + table},
+      {at(CHECK_DBREPLICA_PATH, {}), 3, "REPLICA UNKNOWN: replica status query failed: " + table},
+      {at(CHECK_DBCLUSTER_PATH, {}), 3, "CLUSTER UNKNOWN: wsrep query failed: " + table},
   });
+}
+
+// The failure classes of the four checks, and the prefix and state word
+// that start every line of check_dbstatus, check_dbreplica and
+// check_dbcluster. check_dbquery keeps its own texts and states.
+TEST(DbConnect, FailureClassesAndPrefixes) {
+  TestServer s = TestServer::Load();
+  FakeServer gone(Mode::closed_after_login);
+  ScopedTempDir dir;
+  const std::string file = dir.WriteFile("file", "");
+  const std::string missing = dir.path() + "/missing.ini";
+  auto login = [&s](const std::string& port, const std::string& user, const std::string& pass) {
+    return Args{"-H", s.host, "-P", port, "-u", user, "-p", pass};
+  };
+  const Args empty = login(s.port, s.empty_user, "");
+  const Args empty_replica = login(s.replica_port, s.empty_user, "");
+  const Args user_replica = login(s.replica_port, s.user, s.password);
+  const Args fake = login(gone.port(), "u", "x");
+  const std::string lost = "Lost connection to server during query";
+  const std::string denied = ": Access denied; you need (at least one of) the ";
+  struct program {
+    const char* path;
+    std::string prefix;
+    Args metric;         // what a run needs beyond the login
+    std::string failed;  // what its first statement's failure says
+  };
+  const program programs[] = {
+      {CHECK_DBSTATUS_PATH, "STATUS", {"-m", "uptime"}, "Query failed: "},
+      {CHECK_DBREPLICA_PATH, "REPLICA", {}, "replica status query failed: "},
+      {CHECK_DBCLUSTER_PATH, "CLUSTER", {}, "wsrep query failed: "},
+      {CHECK_DBQUERY_PATH, "QUERY", {"-q", "SELECT 1"}, "Error with query - "}};
+  auto with = [](Args args, const Args& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  struct class_case {
+    const program* p;
+    Args args;
+    std::map<std::string, std::string> env;
+    int exit_code;
+    std::string line;  // the first line, after the prefix
+  };
+  std::vector<class_case> cases = {
+      {&programs[0], with(empty, {"-m", "long-query"}), {}, 3,
+       "UNKNOWN: Query failed: the check needs the PROCESS privilege" + denied +
+           "PROCESS privilege(s) for this operation"},
+      {&programs[1], empty_replica, {}, 3,
+       "UNKNOWN: replica status query failed: the check needs the SLAVE MONITOR privilege" +
+           denied + "SUPER, SLAVE MONITOR privilege(s) for this operation"},
+      {&programs[1], with(user_replica, {"--heartbeat=mysql.db"}), {}, 3,
+       "UNKNOWN: heartbeat query failed: the check needs the SELECT privilege: SELECT command "
+       "denied to user '" + s.user + "'@'127.0.0.1' for table `mysql`.`db`"},
+      {&programs[3], with(empty, {"-q", "SELECT COUNT(*) FROM mysql.db"}), {}, 2,
+       "CRITICAL: Error with query - SELECT command denied to user '" + s.empty_user +
+           "'@'127.0.0.1' for table `mysql`.`db`"},
+      {&programs[0], with(login(s.port, s.user, s.password), {"-m", "queries"}),
+       {{"KIVREL_PLUGIN_STATE_DIRECTORY", file}}, 3, "UNKNOWN: Cannot create directory: " + file},
+  };
+  for (const program& p : programs) {
+    cases.push_back({&p, with(fake, p.metric), {}, 2, "CRITICAL: " + p.failed + lost});
+    if (p.prefix == "QUERY") continue;  // its usage and range lines are its own
+    cases.push_back({&p, with(p.metric, {"-w", "5:1"}), {}, 3, "UNKNOWN: Range format incorrect"});
+    cases.push_back({&p, {"stray"}, {}, 3, "UNKNOWN: Unexpected argument - stray"});
+    cases.push_back({&p, {"--nosuch"}, {}, 3, "UNKNOWN: Could not parse arguments"});
+    cases.push_back({&p, {"--extra-opts=@" + missing}, {}, 3,
+                     "UNKNOWN: Cannot read extra options file " + missing +
+                         ": No such file or directory"});
+  }
+  for (const auto& c : cases) {
+    Args args = {c.p->path};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::map<std::string, std::string> env = kPlainLocale;
+    env.insert(c.env.begin(), c.env.end());
+    RunResult r = RunProgram(args, env);
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    EXPECT_EQ(r.exit_code, c.exit_code) << line << "\n" << r.out;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.p->prefix + " " + c.line) << line;
+  }
 }
 
 TEST(DbConnect, BadInputIsRefused) {

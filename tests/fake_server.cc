@@ -364,6 +364,7 @@ void FakeServer::Session(int client) {
     std::string command = next_packet(&seq);
     if (command.empty() || command[0] == '\x01') return;  // gone, or quit
     if (mode_ == Mode::silent_after_login) continue;
+    if (mode_ == Mode::closed_after_login && command[0] == '\x03') return;
     if (mode_ == Mode::server_texts) {
       if (command[0] == '\x09')
         send_all(Packet(1, "Uptime: 5|x\nThreads: 1"));

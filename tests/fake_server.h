@@ -4,7 +4,7 @@
 // password in cleartext, the full exchange of caching_sha2_password and
 // sha256_password with a key of its own, TLS with a certificate of its own,
 // an error in answer to the statistics command, a greeting that trickles, a
-// server that goes quiet after the login, texts that would break a status
+// server that goes quiet or away after the login, texts that would break a status
 // line, a number no double holds.
 #ifndef KIVREL_FAKE_SERVER_H
 #define KIVREL_FAKE_SERVER_H
@@ -23,6 +23,7 @@ class FakeServer {
     dialog_switch,       // an authentication switch to dialog
     statistics_error,    // log in, then answer the statistics command with error 1152
     silent_after_login,  // log in, then never answer
+    closed_after_login,  // log in, then close the connection at the first statement
     trickled_greeting,   // send the greeting one byte every 2 s
     server_texts,        // log in; statistics and errors with "|" and line breaks, and a
                          // process list whose TIME is 1e400

@@ -82,14 +82,14 @@ TEST(ReplicaChannels, JudgesChannels) {
       {"delay kept", with({{3, "3700"}, {7, "3600"}}), {"w=60"}, STATE_WARNING,
        "'' IO Yes, SQL Yes, lag 3700 s", "lag=3700s;60;;0"},
       {"heartbeat of the source", with({{3, "9"}}), {"w=2", "heartbeat"}, STATE_OK,
-       "'' IO Yes, SQL Yes, lag 9 s, heartbeat lag 0.5 s", "lag=9s;;;0 heartbeat_lag=0.5s;2;;0"},
+       "'' IO Yes, SQL Yes, lag 9 s, heartbeat lag 0.5 s", "lag=0.5s;2;;0 seconds_behind=9s;;;0"},
       {"heartbeat lagging", with({{0, "east"}, {4, "3"}}), {"w=2", "heartbeat"}, STATE_WARNING,
        "'east' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s",
-       "lag_east=0s;;;0 heartbeat_lag_east=2.5s;2;;0"},
+       "lag_east=2.5s;2;;0 seconds_behind_east=0s;;;0"},
       {"heartbeat of another id", ok, {"w=2", "heartbeat", "id=3"}, STATE_WARNING,
-       "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s", "lag=0s;;;0 heartbeat_lag=2.5s;2;;0"},
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s", "lag=2.5s;2;;0 seconds_behind=0s;;;0"},
       {"no heartbeat row", with({{4, "7"}}), {"heartbeat"}, STATE_CRITICAL,
-       "'' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server id 7", "lag=0s;;;0"},
+       "'' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server id 7", "seconds_behind=0s;;;0"},
       {"verbose", with({{12, "Slave_Pos"}, {13, "0-1-20"}}), {"verbose"}, STATE_OK,
        "'' IO Yes, SQL Yes, lag 0 s, source db1:3306, GTID 0-1-20", "lag=0s;;;0"},
   };
@@ -141,21 +141,27 @@ TEST(ReplicaChannels, ReportsTheWorstFirst) {
   EXPECT_EQ(line, "1 channel: 'a' fine | lag_a=0s");
 }
 
-TEST(ReplicaChannels, StatementByServer) {
+TEST(ReplicaChannels, StatementAndPrivilegeByServer) {
   const struct {
     const char* info;
     unsigned long version;
-    std::string statement;
+    std::string statement, privilege;
   } cases[] = {
-      {"10.11.19-MariaDB-0+deb12u1", 101119, "SHOW ALL REPLICAS STATUS"},
-      {"10.5.1-MariaDB", 100501, "SHOW ALL REPLICAS STATUS"},
-      {"10.5.0-MariaDB-log", 100500, "SHOW ALL SLAVES STATUS"},
-      {"8.0.22", 80022, "SHOW REPLICA STATUS"},
-      {"8.4.0-commercial", 80400, "SHOW REPLICA STATUS"},
-      {"8.0.21", 80021, "SHOW SLAVE STATUS"},
-      {"5.7.44-log", 50744, "SHOW SLAVE STATUS"},
+      {"10.11.19-MariaDB-0+deb12u1", 101119, "SHOW ALL REPLICAS STATUS", "SLAVE MONITOR"},
+      {"10.5.9-MariaDB", 100509, "SHOW ALL REPLICAS STATUS", "SLAVE MONITOR"},
+      {"10.5.8-MariaDB", 100508, "SHOW ALL REPLICAS STATUS", "REPLICATION SLAVE ADMIN"},
+      {"10.5.2-MariaDB", 100502, "SHOW ALL REPLICAS STATUS", "REPLICATION SLAVE ADMIN"},
+      {"10.5.1-MariaDB", 100501, "SHOW ALL REPLICAS STATUS", "REPLICATION CLIENT"},
+      {"10.5.0-MariaDB-log", 100500, "SHOW ALL SLAVES STATUS", "REPLICATION CLIENT"},
+      {"8.0.22", 80022, "SHOW REPLICA STATUS", "REPLICATION CLIENT"},
+      {"8.4.0-commercial", 80400, "SHOW REPLICA STATUS", "REPLICATION CLIENT"},
+      {"8.0.21", 80021, "SHOW SLAVE STATUS", "REPLICATION CLIENT"},
+      {"5.7.44-log", 50744, "SHOW SLAVE STATUS", "REPLICATION CLIENT"},
   };
-  for (const auto& c : cases) EXPECT_EQ(replica_status_statement(c.info, c.version), c.statement) << c.info;
+  for (const auto& c : cases) {
+    EXPECT_EQ(replica_status_statement(c.info, c.version), c.statement) << c.info;
+    EXPECT_EQ(replica_status_privilege(c.info, c.version), c.privilege) << c.info;
+  }
 }
 
 TEST(ClusterState, JudgesNodes) {
@@ -168,7 +174,7 @@ TEST(ClusterState, JudgesNodes) {
     for (const auto& [name, value] : changes) status[name] = value;
     return status;
   };
-  const std::string perf3 = "size=3;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0";
+  const std::string perf3 = "size=3;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0";
   const struct {
     const char* what;
     std::string wsrep_on;
@@ -182,9 +188,9 @@ TEST(ClusterState, JudgesNodes) {
       {"synced", "ON", synced, STATE_OK, "Synced, Primary, size 3", perf3},
       {"a node lost", "ON", with({{"wsrep_cluster_size", "2"}}), STATE_WARNING,
        "Synced, Primary, size 2",
-       "size=2;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+       "size=2;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0"},
       {"alone", "ON", with({{"wsrep_cluster_size", "1"}}), STATE_CRITICAL, "Synced, Primary, size 1",
-       "size=1;3:;2:;0 flow_control_paused=0;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+       "size=1;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0"},
       {"donor", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}), STATE_WARNING,
        "Donor/Desynced, Primary, size 3", perf3},
       {"joined", "ON", with({{"wsrep_local_state_comment", "Joined"}}), STATE_CRITICAL,
@@ -195,16 +201,16 @@ TEST(ClusterState, JudgesNodes) {
        STATE_CRITICAL, "not ready, Initialized, non-Primary, size 3", perf3},
       {"disconnected", "ON", with({{"wsrep_connected", "OFF"}}), STATE_CRITICAL,
        "not connected, Synced, Primary, size 3", perf3},
-      {"flow control", "ON", with({{"wsrep_flow_control_paused", "0.75"}}), STATE_CRITICAL,
-       "Synced, Primary, size 3, flow control paused 0.75",
-       "size=3;3:;2:;0 flow_control_paused=0.75;;0.5;0;1 recv_queue_avg=0.25;;;0"},
+      {"flow control", "ON", with({{"wsrep_flow_control_paused", "0.751234"}}), STATE_CRITICAL,
+       "Synced, Primary, size 3, flow control paused 75.1234%",
+       "size=3;3:;2:;0 flow_control_paused=75.1234%;;50;0;100 recv_queue_avg=0.25;;;0"},
       {"missing", "ON", [&synced] { auto s = synced; s.erase("wsrep_cluster_size"); return s; }(),
        STATE_UNKNOWN, "wsrep_cluster_size not reported", ""},
       {"not a number", "ON", with({{"wsrep_local_recv_queue_avg", "x|y"}}), STATE_UNKNOWN,
        "wsrep_local_recv_queue_avg is not a number: x/y", ""},
   };
   cluster_settings settings;
-  char size_warning[] = " 3:", size_critical[] = "2:", flow_critical[] = "0.5";
+  char size_warning[] = " 3:", size_critical[] = "2:", flow_critical[] = "50";
   set_thresholds(&settings.size, size_warning, size_critical);
   set_thresholds(&settings.flow_control, nullptr, flow_critical);
   // The statement asks for every variable judged.
