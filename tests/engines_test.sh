@@ -485,6 +485,12 @@ object Service "modes" {
   vars.kivrel_dbstatus_warning = { "long-query" = "120" }
   vars.kivrel_dbstatus_critical = "600"
 }
+object Service "typo" {
+  import "kivrel-service"
+  check_command = "kivrel_dbstatus"
+  vars.kivrel_dbstatus_mode = "long-query"
+  vars.kivrel_dbstatus_warning = { "long_query" = "120" }
+}
 object Service "ipv6" {
   import "kivrel-service"
   host_name = "db6"
@@ -565,7 +571,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z0-9]* exit ' "$results") == 11)); then
+    (($(grep -c '^[a-z0-9]* exit ' "$results") == 12)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -625,6 +631,10 @@ expect_match "modes perf connections=[0-9.]+%;$(defaults connections);0;100"
 expect_match "modes perf open_files=[0-9.]+%;$(defaults open-files);0;100"
 expect_match "modes perf long_query=[0-9.]+s;120;600"
 [[ "$(defaults long-query)" != "120;600" ]] || fail "long-query's defaults are the ranges the service gives"
+
+# A range for a metric the service does not run.
+expect_line "typo exit 3"
+expect_match "typo output .*kivrel_dbstatus_warning names \"long_query\", which is no metric of the service.*"
 
 # The IPv6 address of a host without an IPv4 one.
 expect_match "ipv6 command $BUILT_DIR/check_dbcluster -H ::1 -P $DB_PORT"
