@@ -2,20 +2,26 @@
 # SPDX-License-Identifier: MIT
 # The monitoring-engine definitions under the real engines.
 #
-#   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR
+#   engines_test.sh ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR CONTRIB_FILE
 #
 # ENGINES_DIR holds the generated objects.conf (CheckCommand objects) and
 # commands.cfg (define command blocks), which name the programs in
-# PLUGIN_DIR (their install location). The test
-#   1. checks that both files name the programs in PLUGIN_DIR;
+# PLUGIN_DIR (their install location). CONTRIB_FILE is the CheckCommand
+# file as the build's staged install put it in the object engine's folder
+# of contributed commands. The test
+#   1. checks that both files name the programs in PLUGIN_DIR, and that
+#      CONTRIB_FILE is objects.conf;
 #   2. validates each with its engine (the classic core's -v, the object
 #      engine's daemon -C), in a configuration of our own that uses every
 #      command (those without ranges in that of 4.), and with the example
-#      services of examples/;
-#   3. runs a private object engine with a copy of the definitions that names the
-#      programs in BUILT_DIR, against the test server of SERVER_ENV, and
-#      reads the engine's own check results back over its API on loopback:
-#      state, output and the performance data as the engine parsed them;
+#      services of examples/; the object engine finds CONTRIB_FILE through
+#      `include <plugins-contrib>`, in an include folder of the test's own
+#      that holds the engine's plugins-contrib file and CONTRIB_FILE;
+#   3. runs a private object engine with a copy of CONTRIB_FILE that names
+#      the programs in BUILT_DIR, included likewise, against the test
+#      server of SERVER_ENV, and reads the engine's own check results back
+#      over its API on loopback: state, command line, output and the
+#      performance data as the engine parsed them;
 #   4. runs the classic core likewise on the commands whose arguments need
 #      care (a query with single quotes, the commands without ranges), and
 #      reads its results from its status file.
@@ -29,12 +35,13 @@ readonly NODE=kivrel-engine-test
 readonly RESULT_TIMEOUT=60
 readonly STOP_TIMEOUT=20
 
-(($# == 5)) || { echo "usage: $0 ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR" >&2; exit 2; }
+(($# == 6)) || { echo "usage: $0 ENGINES_DIR PLUGIN_DIR BUILT_DIR SERVER_ENV CACHE_DIR CONTRIB_FILE" >&2; exit 2; }
 ENGINES=$(cd "$1" && pwd)
 PLUGIN_DIR=$2
 BUILT_DIR=$(cd "$3" && pwd)
 SERVER_ENV=$4
 CACHE_DIR=$5
+CONTRIB_FILE=$6
 OBJECT_DEFS=$ENGINES/objects.conf
 CLASSIC_DEFS=$ENGINES/commands.cfg
 
@@ -96,6 +103,9 @@ for program in check_dbhealth check_dbquery check_dbstatus check_sysinfo check_d
   grep -qE "^ +command_line +$PLUGIN_DIR/$program " "$CLASSIC_DEFS" ||
     fail "$CLASSIC_DEFS does not run $PLUGIN_DIR/$program"
 done
+
+[[ -f "$CONTRIB_FILE" ]] || fail "no $CONTRIB_FILE (was the build staged?)"
+cmp -s "$CONTRIB_FILE" "$OBJECT_DEFS" || fail "$CONTRIB_FILE is not $OBJECT_DEFS"
 
 # ---- 2a. The classic core validates the commands ---------------------------
 N=$TMP/classic
@@ -246,8 +256,21 @@ engine_defines=(
   -DNodeName="$NODE" -DRunAsUser="$(id -un)" -DRunAsGroup="$(id -gn)"
 )
 
+# include_folder FOLDER CONTRIB_FILE: an include folder for the engine's
+# IncludeConfDir with its own plugins-contrib file, which includes every
+# file of plugins-contrib.d, and there only CONTRIB_FILE.
+ENGINE_INCLUDES=$("$OBJECT_ENGINE" console --eval IncludeConfDir | sed 's/^"\(.*\)"$/\1/')
+[[ -f "$ENGINE_INCLUDES/plugins-contrib" ]] || fail "no plugins-contrib in $ENGINE_INCLUDES"
+include_folder() {
+  mkdir -p "$1/plugins-contrib.d"
+  cp "$ENGINE_INCLUDES/plugins-contrib" "$1/"
+  cp "$2" "$1/plugins-contrib.d/kivrel-plugins.conf"
+}
+include_folder "$I/include" "$CONTRIB_FILE"
+engine_defines+=(-DIncludeConfDir="$I/include")
+
 cat >"$I/etc/validate.conf" <<EOF
-include "$OBJECT_DEFS"
+include <plugins-contrib>
 
 object Host "db" {
   address = "127.0.0.1"
@@ -256,13 +279,13 @@ object Host "db" {
 object Service "health" {
   host_name = "db"
   check_command = "kivrel_dbhealth"
-  vars.dbhealth_file = "/etc/kivrel-plugins/my.cnf"
-  vars.dbhealth_check_slave = true
+  vars.kivrel_dbhealth_file = "/etc/kivrel-plugins/my.cnf"
+  vars.kivrel_dbhealth_check_slave = true
 }
 object Service "query" {
   host_name = "db"
   check_command = "kivrel_dbquery"
-  vars.dbquery_query = "SELECT COUNT(*) FROM samples"
+  vars.kivrel_dbquery_query = "SELECT COUNT(*) FROM samples"
 }
 object Service "os" {
   host_name = "db"
@@ -271,20 +294,20 @@ object Service "os" {
 object Service "status" {
   host_name = "db"
   check_command = "kivrel_dbstatus"
-  vars.dbstatus_mode = "buffer-pool-hit"
-  vars.dbstatus_warning = "98:"
-  vars.dbstatus_file = "/etc/kivrel-plugins/my.cnf"
+  vars.kivrel_dbstatus_mode = "buffer-pool-hit"
+  vars.kivrel_dbstatus_warning = "98:"
+  vars.kivrel_dbstatus_file = "/etc/kivrel-plugins/my.cnf"
 }
 object Service "channels" {
   host_name = "db"
   check_command = "kivrel_dbreplica"
-  vars.dbreplica_channel = [ "", "east" ]
-  vars.dbreplica_heartbeat = "monitoring.heartbeat"
+  vars.kivrel_dbreplica_channel = [ "", "east" ]
+  vars.kivrel_dbreplica_heartbeat = "monitoring.heartbeat"
 }
 object Service "cluster" {
   host_name = "db"
   check_command = "kivrel_dbcluster"
-  vars.dbcluster_warning = "3:"
+  vars.kivrel_dbcluster_warning = "3:"
 }
 EOF
 if ! "$OBJECT_ENGINE" daemon -C -c "$I/etc/validate.conf" "${engine_defines[@]}" \
@@ -315,7 +338,7 @@ object Host "db1" {
 }
 EOF
 cat >"$X/examples.conf" <<EOF
-include "$OBJECT_DEFS"
+include <plugins-contrib>
 include_zones "examples", "$X/zones.d"
 object Endpoint "$NODE" { }
 object Zone "master" { endpoints = [ "$NODE" ] }
@@ -335,10 +358,11 @@ while IFS='=' read -r key value; do
   [[ "$key" =~ ^[A-Z_]+$ ]] && printf -v "DB_$key" '%s' "$value"
 done <"$SERVER_ENV"
 
-# The definitions as shipped, with the build's programs in place of the
-# installed ones.
-defs=$(<"$OBJECT_DEFS")
-printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$I/etc/objects.conf"
+# The definitions as installed, with the build's programs in place of the
+# installed ones, in the include folder.
+defs=$(<"$CONTRIB_FILE")
+printf '%s\n' "${defs//"$PLUGIN_DIR/"/"$BUILT_DIR/"}" >"$I/built.conf"
+include_folder "$I/include" "$I/built.conf"
 
 # The API's certificates, made by the engine's own PKI commands.
 mkdir -p "$I/lib/certs"
@@ -370,7 +394,7 @@ password = $DB_PASSWORD
 EOF
 
 cat >"$I/etc/engine.conf" <<EOF
-include "objects.conf"
+include <plugins-contrib>
 
 object CheckerComponent "checker" { }
 object Endpoint NodeName { }
@@ -389,6 +413,12 @@ object Host "db" {
   check_command = "kivrel_sysinfo"
   enable_active_checks = false
 }
+// A host with an IPv6 address alone.
+object Host "db6" {
+  address6 = "::1"
+  check_command = "kivrel_sysinfo"
+  enable_active_checks = false
+}
 template Service "kivrel-service" {
   host_name = "db"
   check_interval = 2s
@@ -398,38 +428,38 @@ template Service "kivrel-service" {
 object Service "query" {
   import "kivrel-service"
   check_command = "kivrel_dbquery"
-  vars.dbquery_port = $DB_PORT
-  vars.dbquery_extra_opts = "query_login@$I/etc/plugins.ini"
-  vars.dbquery_database = "$DB_DATABASE"
-  vars.dbquery_query = "SELECT 15"
-  vars.dbquery_warning = "10"
-  vars.dbquery_critical = "20"
+  vars.kivrel_dbquery_port = $DB_PORT
+  vars.kivrel_dbquery_extra_opts = "query_login@$I/etc/plugins.ini"
+  vars.kivrel_dbquery_database = "$DB_DATABASE"
+  vars.kivrel_dbquery_query = "SELECT 15"
+  vars.kivrel_dbquery_warning = "10"
+  vars.kivrel_dbquery_critical = "20"
 }
 object Service "health" {
   import "kivrel-service"
   check_command = "kivrel_dbhealth"
-  vars.dbhealth_port = $DB_PORT
-  vars.dbhealth_username = "$DB_USER"
-  vars.dbhealth_password = "$DB_PASSWORD"
+  vars.kivrel_dbhealth_port = $DB_PORT
+  vars.kivrel_dbhealth_username = "$DB_USER"
+  vars.kivrel_dbhealth_password = "$DB_PASSWORD"
 }
 // Only the socket: no host address may be passed with it.
 object Service "socket" {
   import "kivrel-service"
   check_command = "kivrel_dbquery"
-  vars.dbquery_socket = "$DB_SOCKET"
-  vars.dbquery_username = "$DB_USER"
-  vars.dbquery_password = "$DB_PASSWORD"
-  vars.dbquery_query = "SELECT 4"
+  vars.kivrel_dbquery_socket = "$DB_SOCKET"
+  vars.kivrel_dbquery_username = "$DB_USER"
+  vars.kivrel_dbquery_password = "$DB_PASSWORD"
+  vars.kivrel_dbquery_query = "SELECT 4"
 }
 object Service "replica" {
   import "kivrel-service"
   check_command = "kivrel_dbhealth"
-  vars.dbhealth_port = $DB_REPLICA_PORT
-  vars.dbhealth_username = "$DB_USER"
-  vars.dbhealth_password = "$DB_PASSWORD"
-  vars.dbhealth_check_slave = true
-  vars.dbhealth_warning = "60"
-  vars.dbhealth_critical = "300"
+  vars.kivrel_dbhealth_port = $DB_REPLICA_PORT
+  vars.kivrel_dbhealth_username = "$DB_USER"
+  vars.kivrel_dbhealth_password = "$DB_PASSWORD"
+  vars.kivrel_dbhealth_check_slave = true
+  vars.kivrel_dbhealth_warning = "60"
+  vars.kivrel_dbhealth_critical = "300"
 }
 object Service "os" {
   import "kivrel-service"
@@ -438,39 +468,63 @@ object Service "os" {
 object Service "status" {
   import "kivrel-service"
   check_command = "kivrel_dbstatus"
-  vars.dbstatus_port = $DB_PORT
-  vars.dbstatus_username = "$DB_USER"
-  vars.dbstatus_password = "$DB_PASSWORD"
-  vars.dbstatus_mode = "connections"
+  vars.kivrel_dbstatus_port = $DB_PORT
+  vars.kivrel_dbstatus_username = "$DB_USER"
+  vars.kivrel_dbstatus_password = "$DB_PASSWORD"
+  vars.kivrel_dbstatus_mode = "connections"
+}
+// Several modes in one run: the modes' default ranges, but for the ranges
+// given by mode name (warning) and for the last mode (critical).
+object Service "modes" {
+  import "kivrel-service"
+  check_command = "kivrel_dbstatus"
+  vars.kivrel_dbstatus_port = $DB_PORT
+  vars.kivrel_dbstatus_username = "$DB_USER"
+  vars.kivrel_dbstatus_password = "$DB_PASSWORD"
+  vars.kivrel_dbstatus_mode = [ "connections", "open-files", "long-query" ]
+  vars.kivrel_dbstatus_warning = { "long-query" = "120" }
+  vars.kivrel_dbstatus_critical = "600"
+}
+object Service "typo" {
+  import "kivrel-service"
+  check_command = "kivrel_dbstatus"
+  vars.kivrel_dbstatus_mode = "long-query"
+  vars.kivrel_dbstatus_warning = { "long_query" = "120" }
+}
+object Service "ipv6" {
+  import "kivrel-service"
+  host_name = "db6"
+  check_command = "kivrel_dbcluster"
+  vars.kivrel_dbcluster_port = $DB_PORT
 }
 object Service "rates" {
   import "kivrel-service"
   check_command = "kivrel_dbstatus"
-  vars.dbstatus_port = $DB_PORT
-  vars.dbstatus_username = "$DB_USER"
-  vars.dbstatus_password = "$DB_PASSWORD"
-  vars.dbstatus_expression = "rate(Questions)"
-  vars.dbstatus_label = "questions"
-  vars.dbstatus_warning = "0:0"
-  vars.dbstatus_state_directory = "$I/state"
+  vars.kivrel_dbstatus_port = $DB_PORT
+  vars.kivrel_dbstatus_username = "$DB_USER"
+  vars.kivrel_dbstatus_password = "$DB_PASSWORD"
+  vars.kivrel_dbstatus_expression = "rate(Questions)"
+  vars.kivrel_dbstatus_label = "questions"
+  vars.kivrel_dbstatus_warning = "0:0"
+  vars.kivrel_dbstatus_state_directory = "$I/state"
 }
 object Service "channels" {
   import "kivrel-service"
   check_command = "kivrel_dbreplica"
-  vars.dbreplica_port = $DB_REPLICA_PORT
-  vars.dbreplica_username = "$DB_USER"
-  vars.dbreplica_password = "$DB_PASSWORD"
-  vars.dbreplica_channel = [ "", "east" ]
-  vars.dbreplica_warning = "60"
-  vars.dbreplica_critical = "300"
+  vars.kivrel_dbreplica_port = $DB_REPLICA_PORT
+  vars.kivrel_dbreplica_username = "$DB_USER"
+  vars.kivrel_dbreplica_password = "$DB_PASSWORD"
+  vars.kivrel_dbreplica_channel = [ "", "east" ]
+  vars.kivrel_dbreplica_warning = "60"
+  vars.kivrel_dbreplica_critical = "300"
 }
 object Service "cluster" {
   import "kivrel-service"
   check_command = "kivrel_dbcluster"
-  vars.dbcluster_port = $DB_PORT
-  vars.dbcluster_username = "$DB_USER"
-  vars.dbcluster_password = "$DB_PASSWORD"
-  vars.dbcluster_warning = "3:"
+  vars.kivrel_dbcluster_port = $DB_PORT
+  vars.kivrel_dbcluster_username = "$DB_USER"
+  vars.kivrel_dbcluster_password = "$DB_PASSWORD"
+  vars.kivrel_dbcluster_warning = "3:"
 }
 EOF
 
@@ -517,7 +571,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z]* exit ' "$results") == 9)); then
+    (($(grep -c '^[a-z0-9]* exit ' "$results") == 12)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -564,6 +618,26 @@ expect_line "replica perf 'seconds behind master'=0s;60;300"
 expect_line "status exit 0"
 expect_match "status output STATUS OK: connections [0-9.]+% ?"
 expect_match "status perf connections=[0-9.]+%;80;95;0;100"
+
+# Each mode with its own ranges, in the order given: the defaults as the
+# program lists them, but where the service gave others.
+defaults() {  # defaults MODE: "WARNING;CRITICAL" of the mode, empty for none
+  "$BUILT_DIR/check_dbstatus" --mode=list |
+    awk -v mode="$1" '$1 == mode { w = $3; c = $4; if (w == "-") w = ""; if (c == "-") c = ""; print w ";" c }'
+}
+expect_line "modes exit 0"
+expect_match "modes command $BUILT_DIR/check_dbstatus .*-m connections -m open-files -m long-query -w 120 -c 600( .*)?"
+expect_match "modes perf connections=[0-9.]+%;$(defaults connections);0;100"
+expect_match "modes perf open_files=[0-9.]+%;$(defaults open-files);0;100"
+expect_match "modes perf long_query=[0-9.]+s;120;600"
+[[ "$(defaults long-query)" != "120;600" ]] || fail "long-query's defaults are the ranges the service gives"
+
+# A range for a metric the service does not run.
+expect_line "typo exit 3"
+expect_match "typo output .*kivrel_dbstatus_warning names \"long_query\", which is no metric of the service.*"
+
+# The IPv6 address of a host without an IPv4 one.
+expect_match "ipv6 command $BUILT_DIR/check_dbcluster -H ::1 -P $DB_PORT"
 
 # Rates keep their sample in the state directory the engine hands over.
 expect_line "rates exit 1"

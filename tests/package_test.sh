@@ -148,6 +148,7 @@ check_contents() {
     /usr/share/locale/de/LC_MESSAGES/kivrel-plugins.mo
     /usr/share/kivrel-plugins/engines/objects.conf
     /usr/share/kivrel-plugins/engines/commands.cfg
+    /usr/share/icinga2/include/plugins-contrib.d/kivrel-plugins.conf
     "$doc/copyright" "$doc/changelog.Debian.gz" "$doc/NEWS.gz" "$doc/README.md.gz"
     "$doc/examples/my.cnf" "$doc/examples/plugins.ini" "$doc/examples/services-objects.conf"
     "$doc/examples/services-commands.cfg" "$doc/examples/remote-commands.cfg"
@@ -172,6 +173,11 @@ check_contents() {
   for f in "${runtime_files[@]}"; do
     grep -qx -- "$f" <<<"$packaged_runtime" || fail "$name: $f is not in the runtime package"
   done
+  # The engine's contributed commands hold the same CheckCommands.
+  local staged=$work/$name-staged-runtime
+  cmp -s "$staged/usr/share/icinga2/include/plugins-contrib.d/kivrel-plugins.conf" \
+    "$staged/usr/share/kivrel-plugins/engines/objects.conf" ||
+    fail "$name: the engine's kivrel-plugins.conf is not engines/objects.conf"
   local multiarch
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   for f in /usr/include/kivrel-plugins/{argmerge,common,ini_defaults,kitcore,kitmount,kitreply,kitrun,plugin_help,plugin_routines}.h \

@@ -8,7 +8,8 @@
 # An example is a line of an indented block that starts with "$ " (with its
 # continuation lines); the indented lines under it, up to the next example
 # or the block's end, are what it prints. The test
-#   - gives the test servers the README's user, data and TLS files;
+#   - gives the test servers the README's user, made by the README's own
+#     grant statements, and its data and TLS files;
 #   - unpacks the packages of PACKAGE_DIR (kivrel-plugins*.deb) and, in a
 #     mount namespace of its own, merges them into /usr and /var, with the
 #     operator's files (the shipped my.cnf as /etc/kivrel-plugins/my.cnf,
@@ -137,23 +138,43 @@ rm -rf "$work"
 mkdir -p "$work"/{examples,site/etc/kivrel-plugins,site/etc/ssl,cwd,home}
 work=$(cd "$work" && pwd -P)
 
-# The README's user and data. The user is made on the primary, which the
-# replica copies, and on a cluster node, which the cluster copies. The
-# stuck orders give check_dbquery's example its 12, and a join of the
-# orders with themselves reads their pages from memory often enough that
-# the buffer pool's hit rate since the start is above 99 %.
-grants="CREATE USER IF NOT EXISTS 'monitor'@'127.0.0.1' IDENTIFIED BY 'secret';
-  GRANT SLAVE MONITOR, PROCESS ON *.* TO 'monitor'@'127.0.0.1'"
-"$server_script" sql "$server_dir" primary "$grants;
-  CREATE DATABASE IF NOT EXISTS shop;
+# The README's user, made by its grant statements as they stand but for
+# the engine's address: block by block (a block is a run of indented lines
+# that begin with CREATE USER or GRANT), each as one text. The first block
+# runs on a primary without the heartbeat table, as on a new server, the
+# others once the table exists; the first also on a cluster node, which the
+# cluster copies. The primary's replica copies them all.
+mapfile -t grant_blocks < <(awk '
+  /^    (CREATE USER|GRANT) / { block = block substr($0, 5) " "; next }
+  block != "" { print block; block = "" }
+  END { if (block != "") print block }' "$readme" | sed "s/'192\.0\.2\.10'/'127.0.0.1'/g")
+((${#grant_blocks[@]} >= 2)) || fail "$readme has no grant statements apart from the user's"
+fresh_user="DROP USER IF EXISTS 'monitor'@'127.0.0.1'"
+"$server_script" sql "$server_dir" primary "$fresh_user; DROP DATABASE IF EXISTS percona" >/dev/null
+"$server_script" sql "$server_dir" primary "${grant_blocks[0]}" >/dev/null ||
+  fail "the README's first grant statements fail: ${grant_blocks[0]}"
+# The data: the stuck orders give check_dbquery's example its 12, and a join
+# of the orders with themselves reads their pages from memory often enough
+# that the buffer pool's hit rate since the start is above 99 %. The
+# heartbeat table is the one pt-heartbeat --create-table makes.
+"$server_script" sql "$server_dir" primary "CREATE DATABASE IF NOT EXISTS shop;
   CREATE OR REPLACE TABLE shop.orders (id INT PRIMARY KEY, state VARCHAR(10));
   INSERT INTO shop.orders SELECT seq, IF(seq <= 12, 'stuck', 'sent') FROM shop.seq_1_to_20;
-  GRANT SELECT ON shop.* TO 'monitor'@'127.0.0.1';
+  CREATE DATABASE percona;
+  CREATE TABLE percona.heartbeat (ts VARCHAR(26) NOT NULL,
+    server_id INT UNSIGNED NOT NULL PRIMARY KEY, file VARCHAR(255) DEFAULT NULL,
+    position BIGINT UNSIGNED DEFAULT NULL, relay_master_log_file VARCHAR(255) DEFAULT NULL,
+    exec_master_log_pos BIGINT UNSIGNED DEFAULT NULL);
   SET SESSION join_cache_level = 0;
   SELECT COUNT(*) FROM shop.orders a, shop.orders b, shop.orders c, shop.orders d,
     shop.orders e" >/dev/null
+for block in "${grant_blocks[@]:1}"; do
+  "$server_script" sql "$server_dir" primary "$block" >/dev/null ||
+    fail "the README's grant statements fail: $block"
+done
 "$server_script" sync "$server_dir"
-"$server_script" sql "$cluster_dir" node1 "$grants" >/dev/null
+"$server_script" sql "$cluster_dir" node1 "$fresh_user; ${grant_blocks[0]}" >/dev/null ||
+  fail "the README's first grant statements fail on the cluster: ${grant_blocks[0]}"
 
 # The packages, unpacked as installed.
 mapfile -t debs < <(find "$packages" -maxdepth 1 -name 'kivrel-plugins*.deb')
