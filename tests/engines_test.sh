@@ -629,7 +629,7 @@ expect_line "modes exit 0"
 expect_match "modes command $BUILT_DIR/check_dbstatus .*-m connections -m open-files -m long-query -w 120 -c 600( .*)?"
 expect_match "modes perf connections=[0-9.]+%;$(defaults connections);0;100"
 expect_match "modes perf open_files=[0-9.]+%;$(defaults open-files);0;100"
-expect_match "modes perf long_query=[0-9.]+s;120;600"
+expect_match "modes perf long_query=[0-9.]+s;120;600;0"
 [[ "$(defaults long-query)" != "120;600" ]] || fail "long-query's defaults are the ranges the service gives"
 
 # A range for a metric the service does not run.
