@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <mysql.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,10 @@ static std::vector<std::string> wanted_channels;  // --channel; empty: all
 static std::string heartbeat_table;                // --heartbeat DB.TABLE, quoted
 static bool heartbeat_utc = false;
 static int not_replica_state = STATE_WARNING;
+// --read-only: what read_only (and super_read_only, where the server has it)
+// must be; auto follows whether the server has replication channels.
+enum class read_only_rule { unchecked, on, off, automatic };
+static read_only_rule read_only_wanted = read_only_rule::unchecked;
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
@@ -74,6 +79,55 @@ static std::vector<channel_verdict> judge(const std::vector<channel_row> &channe
 	return verdicts;
 }
 
+// A variable's value as read_only takes it: OFF (or 0) is off, every other
+// value (ON, or a stronger mode) is on.
+static bool is_on(const std::string &value) {
+	return strcasecmp(value.c_str(), "OFF") != 0 && value != "0";
+}
+
+// The verdict of --read-only on a server with \a replica channels: the
+// state, and the text that leads the status line. read_only must be on
+// where it should be on; super_read_only is then shown but not required.
+// Where it should be off, both must be off.
+static int judge_read_only(MYSQL *mysql, bool replica, std::string *text) {
+	std::map<std::string, std::string> values = db_query_pairs(
+		mysql, "SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only')",
+		_("read_only query failed"));
+	bool want_on = read_only_wanted == read_only_rule::on ||
+	               (read_only_wanted == read_only_rule::automatic && replica);
+	auto it = values.find("read_only");
+	if (it == values.end()) {
+		mysql_close(mysql);
+		db_die(STATE_UNKNOWN, "%s\n", _("the server has no read_only variable"));
+	}
+	const std::string read_only = status_shown(it->second);
+	it = values.find("super_read_only");
+	const bool has_super = it != values.end();
+	const std::string super = has_super ? status_shown(it->second) : "";
+	std::string shown = "read_only " + read_only + (has_super ? ", super_read_only " + super : "");
+
+	const char *expected = nullptr;
+	std::string wrong;
+	if (want_on && !is_on(read_only)) {
+		wrong = "read_only " + read_only;
+		expected = "ON";
+	} else if (!want_on && (is_on(read_only) || (has_super && is_on(super)))) {
+		wrong = is_on(read_only) ? shown : "super_read_only " + super;
+		expected = "OFF";
+	}
+	if (!expected) {
+		*text = shown;
+		return STATE_OK;
+	}
+	if (read_only_wanted != read_only_rule::automatic)
+		*text = status_printf(_("%s, expected %s"), wrong.c_str(), expected);
+	else if (replica)
+		*text = status_printf(_("%s on a replica"), wrong.c_str());
+	else
+		*text = status_printf(_("%s on a server that is not a replica"), wrong.c_str());
+	return STATE_CRITICAL;
+}
+
 int main(int argc, char **argv) {
 	argv = db_plugin_start(&argc, argv, progname);
 	db_set_status_prefix("REPLICA");
@@ -90,9 +144,17 @@ int main(int argc, char **argv) {
 		mysql_close(&mysql);
 		db_die(STATE_UNKNOWN, "%s\n", _("the replica status has no thread columns"));
 	}
+	// The read-only verdict leads the line.
+	std::string read_only;
+	int read_only_state = STATE_OK;
+	if (read_only_wanted != read_only_rule::unchecked) {
+		read_only_state = judge_read_only(&mysql, !channels.empty(), &read_only);
+		read_only += "; ";
+	}
 	if (channels.empty()) {
 		mysql_close(&mysql);
-		db_die(not_replica_state, "%s\n", _("not a replica"));
+		db_die(std::max(not_replica_state, read_only_state), "%s%s\n", read_only.c_str(),
+		       _("not a replica"));
 	}
 	std::map<unsigned long, double> heartbeats;
 	if (settings.heartbeat)
@@ -100,8 +162,8 @@ int main(int argc, char **argv) {
 	mysql_close(&mysql);
 
 	std::string line;
-	int state = report_channels(judge(channels, heartbeats), &line);
-	printf("REPLICA %s: %s\n", db_state_word(state), line.c_str());
+	int state = std::max(report_channels(judge(channels, heartbeats), &line), read_only_state);
+	printf("REPLICA %s: %s%s\n", db_state_word(state), read_only.c_str(), line.c_str());
 	db_plugin_finish(state);
 }
 
@@ -112,6 +174,7 @@ enum {
 	OPT_HEARTBEAT_UTC,
 	OPT_SUBTRACT_DELAY,
 	OPT_NOT_REPLICA,
+	OPT_READ_ONLY,
 };
 
 static const char short_options[] = "hvVw:c:" DB_CONNECTION_SHORTOPTS;
@@ -125,6 +188,7 @@ static const struct option longopts[] = {
 	{"heartbeat-utc", no_argument, nullptr, OPT_HEARTBEAT_UTC},
 	{"subtract-delay", no_argument, nullptr, OPT_SUBTRACT_DELAY},
 	{"not-replica", required_argument, nullptr, OPT_NOT_REPLICA},
+	{"read-only", required_argument, nullptr, OPT_READ_ONLY},
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
@@ -180,6 +244,16 @@ static void apply_option(int c, char *arg) {
 	case OPT_SUBTRACT_DELAY:
 		settings.subtract_delay = true;
 		break;
+	case OPT_READ_ONLY:
+		if (strcmp(arg, "on") == 0)
+			read_only_wanted = read_only_rule::on;
+		else if (strcmp(arg, "off") == 0)
+			read_only_wanted = read_only_rule::off;
+		else if (strcmp(arg, "auto") == 0)
+			read_only_wanted = read_only_rule::automatic;
+		else
+			usage2(_("Invalid read-only rule (expected auto, on or off)"), arg);
+		break;
 	case OPT_NOT_REPLICA:
 		not_replica_state = translate_state(arg);
 		if (not_replica_state == ERROR || strchr("0123", arg[0]))
@@ -204,6 +278,7 @@ void print_usage(void) {
 	printf("       [--channel=NAME]... [-w RANGE] [-c RANGE]\n");
 	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=ID] [--heartbeat-utc]]\n");
 	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
+	printf("       [--read-only=auto|on|off]\n");
 }
 
 static void print_help(void) {
@@ -230,6 +305,10 @@ static void print_help(void) {
 	              _("Classify the lag less the channel's configured delay (SQL_Delay)"));
 	db_help_entry("--not-replica=STATE",
 	              _("State when the server has no channel at all (default: warning)"));
+	db_help_entry("--read-only=auto|on|off",
+	              _("read_only must be ON (on), OFF (off), or ON exactly where the server has"));
+	printf("    %s\n", _("replication channels (auto); where super_read_only exists, off needs it OFF"));
+	printf("    %s\n", _("too. A mismatch is CRITICAL. Default: not checked."));
 	db_help_entry("-v, --verbose",
 	              _("Show each channel's source and, where in use, its GTID position"));
 	db_help_tls();
