@@ -206,7 +206,7 @@ static void set_expect(const char *text, bool is_regex) {
 	expect.text = text;
 	expect.is_regex = is_regex;
 	if (is_regex && regcomp(&expect.regex, text, REG_EXTENDED | REG_NOSUB) != 0)
-		usage2(_("Invalid regular expression"), status_shown_text(text));
+		usage2(_("Invalid regular expression"), text);
 }
 
 // The option for a new mode, or FALSE when \a c is none.
