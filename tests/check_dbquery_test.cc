@@ -431,6 +431,8 @@ TEST_F(CheckDbquery, HelpAndVersion) {
   EXPECT_NE(help.out.find(" -t, --timeout=INTEGER\n"
                           "    Seconds before the check ends CRITICAL (default: 10)\n\n A query"),
             std::string::npos);
+  EXPECT_NE(help.out.find(" --rows\n    Classify the number of rows instead of the first field\n"),
+            std::string::npos);
   EXPECT_EQ(help.out.find("verbose"), std::string::npos);
 }
 
