@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <mysql.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,8 +109,9 @@ static int check_rows(MYSQL *mysql) {
 		names.push_back(column.name);
 	if (label_column)
 		names.push_back(label_column);
-	// An expected text needs the first row only.
-	query_rows rows = read_query_rows(mysql, mode == query_mode::expect ? 1 : max_rows, names,
+	// An expected text needs the first field only; the other rows are read
+	// and dropped, so that the connection ends cleanly.
+	query_rows rows = read_query_rows(mysql, mode == query_mode::expect ? ULLONG_MAX : max_rows, names,
 	                                  mode == query_mode::expect);
 	std::string text, perf;
 	int status = STATE_OK;
@@ -209,7 +211,8 @@ static void set_expect(const char *text, bool is_regex) {
 		usage2(_("Invalid regular expression"), text);
 }
 
-// The option for a new mode, or FALSE when \a c is none.
+// Apply an option of the row, text and column checks; false when \a c is
+// none of them.
 static bool apply_rows_option(int c, char *arg) {
 	switch (c) {
 	case OPT_ROWS:

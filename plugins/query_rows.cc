@@ -67,7 +67,7 @@ query_rows read_query_rows(MYSQL *mysql, unsigned long long max_rows,
 	MYSQL_ROW row = nullptr;
 	while (out.count < max_rows && (row = mysql_fetch_row(res))) {
 		out.count++;
-		if (kept.empty())
+		if (kept.empty() || (first_field && out.count > 1))
 			continue;
 		unsigned long *lengths = mysql_fetch_lengths(res);
 		std::vector<db_field> &fields_out = out.rows.emplace_back(kept.size());

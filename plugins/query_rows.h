@@ -23,9 +23,9 @@ struct query_rows {
 
 /// Read the result of the query just run on \a mysql row by row, at most
 /// \a max_rows rows, keeping of each row the fields of \a columns (names in
-/// any letter case, in that order), or only the first field when
-/// \a first_field is set. Closes \a mysql; at the limit it does so without
-/// reading the rest. Ends the run with STATE_CRITICAL when the statement
+/// any letter case, in that order), or, when \a first_field is set, only
+/// the first field of the first row. Closes \a mysql; at the limit it does
+/// so without reading the rest (the server counts an aborted client). Ends the run with STATE_CRITICAL when the statement
 /// gives no result or a row fails, and with STATE_UNKNOWN naming a column
 /// of \a columns that the result lacks.
 query_rows read_query_rows(MYSQL *mysql, unsigned long long max_rows,

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbquery against the private test server.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,6 +128,16 @@ TEST_F(CheckDbquery, RowsExpectAndColumns) {
   const std::string samples = "SELECT word, num, maybe FROM samples ORDER BY id";
   const std::string huge = "SELECT seq FROM seq_1_to_100000000";
   const std::string at_least = " returned at least ";
+
+  // An expected text reads the rest of the result and ends cleanly; the
+  // server notices a dropped connection a moment after the exit.
+  const std::string aborted = "SHOW GLOBAL STATUS LIKE 'Aborted_clients'";
+  const std::string aborted_before = ServerSql("primary", aborted);
+  RunResult first = Run(Login({"-q", "SELECT seq FROM seq_1_to_300000", "--expect", "1"}));
+  EXPECT_EQ(first.out, "QUERY OK: 'SELECT seq FROM seq_1_to_300000' returned '1'\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ServerSql("primary", aborted), aborted_before);
+
   const std::string stopped = " (stopped reading at --max-rows)";
   const struct {
     Args extra;
