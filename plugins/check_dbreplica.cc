@@ -112,7 +112,7 @@ static int judge_read_only(MYSQL *mysql, bool replica, std::string *text) {
 		wrong = "read_only " + read_only;
 		expected = "ON";
 	} else if (!want_on && (is_on(read_only) || (has_super && is_on(super)))) {
-		wrong = is_on(read_only) ? shown : "super_read_only " + super;
+		wrong = is_on(read_only) ? "read_only " + read_only : "super_read_only " + super;
 		expected = "OFF";
 	}
 	if (!expected) {
