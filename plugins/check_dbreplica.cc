@@ -37,10 +37,7 @@ static std::vector<std::string> wanted_channels;  // --channel; empty: all
 static std::string heartbeat_table;                // --heartbeat DB.TABLE, quoted
 static bool heartbeat_utc = false;
 static int not_replica_state = STATE_WARNING;
-// --read-only: what read_only (and super_read_only, where the server has it)
-// must be; auto follows whether the server has replication channels.
-enum class read_only_rule { unchecked, on, off, automatic };
-static read_only_rule read_only_wanted = read_only_rule::unchecked;
+static read_only_rule read_only_wanted = read_only_rule::unchecked;  // --read-only
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
@@ -79,53 +76,18 @@ static std::vector<channel_verdict> judge(const std::vector<channel_row> &channe
 	return verdicts;
 }
 
-// A variable's value as read_only takes it: OFF (or 0) is off, every other
-// value (ON, or a stronger mode) is on.
-static bool is_on(const std::string &value) {
-	return strcasecmp(value.c_str(), "OFF") != 0 && value != "0";
-}
-
-// The verdict of --read-only on a server with \a replica channels: the
-// state, and the text that leads the status line. read_only must be on
-// where it should be on; super_read_only is then shown but not required.
-// Where it should be off, both must be off.
-static int judge_read_only(MYSQL *mysql, bool replica, std::string *text) {
-	std::map<std::string, std::string> values = db_query_pairs(
-		mysql, "SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only')",
-		_("read_only query failed"));
-	bool want_on = read_only_wanted == read_only_rule::on ||
-	               (read_only_wanted == read_only_rule::automatic && replica);
-	auto it = values.find("read_only");
-	if (it == values.end()) {
+// The verdict of --read-only; the text leads the status line.
+static int check_read_only(MYSQL *mysql, bool replica, std::string *text) {
+	std::map<std::string, std::string> values =
+		db_query_pairs(mysql, READ_ONLY_VARIABLES, _("read_only query failed"));
+	auto read_only = values.find("read_only");
+	if (read_only == values.end()) {
 		mysql_close(mysql);
 		db_die(STATE_UNKNOWN, "%s\n", _("the server has no read_only variable"));
 	}
-	const std::string read_only = status_shown(it->second);
-	it = values.find("super_read_only");
-	const bool has_super = it != values.end();
-	const std::string super = has_super ? status_shown(it->second) : "";
-	std::string shown = "read_only " + read_only + (has_super ? ", super_read_only " + super : "");
-
-	const char *expected = nullptr;
-	std::string wrong;
-	if (want_on && !is_on(read_only)) {
-		wrong = "read_only " + read_only;
-		expected = "ON";
-	} else if (!want_on && (is_on(read_only) || (has_super && is_on(super)))) {
-		wrong = is_on(read_only) ? "read_only " + read_only : "super_read_only " + super;
-		expected = "OFF";
-	}
-	if (!expected) {
-		*text = shown;
-		return STATE_OK;
-	}
-	if (read_only_wanted != read_only_rule::automatic)
-		*text = status_printf(_("%s, expected %s"), wrong.c_str(), expected);
-	else if (replica)
-		*text = status_printf(_("%s on a replica"), wrong.c_str());
-	else
-		*text = status_printf(_("%s on a server that is not a replica"), wrong.c_str());
-	return STATE_CRITICAL;
+	auto super = values.find("super_read_only");
+	return judge_read_only(read_only_wanted, replica, read_only->second,
+	                       super == values.end() ? db_field() : db_field(super->second), text);
 }
 
 int main(int argc, char **argv) {
@@ -148,7 +110,7 @@ int main(int argc, char **argv) {
 	std::string read_only;
 	int read_only_state = STATE_OK;
 	if (read_only_wanted != read_only_rule::unchecked) {
-		read_only_state = judge_read_only(&mysql, !channels.empty(), &read_only);
+		read_only_state = check_read_only(&mysql, !channels.empty(), &read_only);
 		read_only += "; ";
 	}
 	if (channels.empty()) {
