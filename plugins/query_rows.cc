@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <set>
 
 #include "common.h"
 #include "db_connect.h"
@@ -118,11 +119,15 @@ int columns_verdict(const query_rows &rows, const std::vector<query_column> &col
                     bool labelled, std::string *text, std::string *perf) {
 	int worst = STATE_OK;
 	std::string list;
+	std::set<std::string> labels;
 	for (size_t r = 0; r < rows.rows.size(); r++) {
 		const std::vector<db_field> &fields = rows.rows[r];
 		std::string label = std::to_string(r + 1);
 		if (labelled)
 			label = fields.back().value_or("NULL");
+		// A name that came before would merge two rows in the graphs.
+		if (!labels.insert(label).second)
+			label += "_" + std::to_string(r + 1);
 		std::string shown_label = status_shown(label);
 		list += (list.empty() ? "" : "; ") + shown_label;
 		for (size_t c = 0; c < columns.size(); c++) {

@@ -47,7 +47,8 @@ struct query_column {
 
 /// The worst state of the columns of every row (fields in the order of
 /// \a columns, then the label when \a labelled), each row named by its
-/// label or its number from 1; \a text gets the message after the query and
+/// label (a repeated one with "_" and the row's number added) or its number
+/// from 1; \a text gets the message after the query and
 /// \a perf the performance data. A field that is no number ends the run with
 /// STATE_UNKNOWN naming the row and the column. When reading stopped at the
 /// limit, an OK verdict on the rows read is STATE_UNKNOWN.

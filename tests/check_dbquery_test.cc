@@ -180,6 +180,9 @@ TEST_F(CheckDbquery, RowsExpectAndColumns) {
       // A row name from the server is made safe for both parts of the line.
       {{"-q", "SELECT 'x|y z\n' AS l, 2 AS v", "--column", "v", "--label-column", "l"}, 0,
        "QUERY OK: 'SELECT 'x/y z ' AS l, 2 AS v' returned 1 row: x/y z  v 2 | 'x_y z__v'=2\n"},
+      {{"-q", "SELECT 'a' AS l, 1 AS v UNION ALL SELECT 'a', 2", "--column", "v", "--label-column=l"}, 0,
+       "QUERY OK: 'SELECT 'a' AS l, 1 AS v UNION ALL SELECT 'a', 2' returned 2 rows: a v 1; a_2 v 2 | "
+       "a_v=1 a_2_v=2\n"},
       {{"-q", samples, "--column", "nope"}, 3, "QUERY UNKNOWN: no column 'nope' in the result\n"},
       {{"-q", samples, "--column", "num", "--label-column", "none"}, 3,
        "QUERY UNKNOWN: no column 'none' in the result\n"},
