@@ -5,16 +5,19 @@
 #include <getopt.h>
 #include <mysql.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "db_connect.h"
 #include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
+#include "query_rows.h"
 #include "status_text.h"
 
 const char *progname = "check_dbquery";
@@ -26,13 +29,22 @@ static char *sql_query = nullptr;
 static int verbose = 0;
 static thresholds *my_thresholds = nullptr;
 
+// What the run judges: the first field as a number, or, with the options
+// of the same names, the row count, an expected text, or named columns.
+enum class query_mode { first_number, rows, expect, columns };
+static query_mode mode = query_mode::first_number;
+static unsigned long long max_rows = 10000;
+static bool max_rows_given = false;
+static query_expect expect;
+static std::vector<query_column> columns;
+static const char *label_column = nullptr;
+
 static int process_arguments(int argc, char **argv);
 static int validate_arguments(void);
 static void print_help(void);
 
-// Connect, run the query and return a private copy of the first field of the
-// first row (null for SQL NULL). Every failure ends the run.
-static char *fetch_first_field(MYSQL *mysql) {
+// Connect and run the query. Every failure ends the run.
+static void connect_and_query(MYSQL *mysql) {
 	if (!db_connect(mysql, &conn)) {
 		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n",
 		       status_shown_text(db_connect_error(mysql)));
@@ -43,6 +55,12 @@ static char *fetch_first_field(MYSQL *mysql) {
 		mysql_close(mysql);
 		db_die(STATE_CRITICAL, "%s - %s\n", _("Error with query"), error);
 	}
+}
+
+// Connect, run the query and return a private copy of the first field of the
+// first row (null for SQL NULL). Every failure ends the run.
+static char *fetch_first_field(MYSQL *mysql) {
+	connect_and_query(mysql);
 
 	MYSQL_RES *res = mysql_store_result(mysql);
 	if (!res) {
@@ -82,6 +100,37 @@ static char *fetch_first_field(MYSQL *mysql) {
 	return field;
 }
 
+// The run of --rows, --expect, --expect-regex and --column; returns the
+// state.
+static int check_rows(MYSQL *mysql) {
+	connect_and_query(mysql);
+	std::vector<std::string> names;
+	for (const query_column &column : columns)
+		names.push_back(column.name);
+	if (label_column)
+		names.push_back(label_column);
+	// An expected text needs the first field only; the other rows are read
+	// and dropped, so that the connection ends cleanly.
+	query_rows rows = read_query_rows(mysql, mode == query_mode::expect ? ULLONG_MAX : max_rows, names,
+	                                  mode == query_mode::expect);
+	std::string text, perf;
+	int status = STATE_OK;
+	if (mode == query_mode::rows) {
+		status = rows_verdict(rows, my_thresholds, &text, &perf);
+	} else if (mode == query_mode::expect) {
+		status = expect_verdict(rows, expect, &text);
+	} else {
+		if (rows.count == 0)
+			db_die(STATE_WARNING, "%s\n", _("No rows returned"));
+		status = columns_verdict(rows, columns, label_column != nullptr, &text, &perf);
+	}
+	printf("QUERY %s: '%s' %s", db_state_word(status), status_shown_text(sql_query), text.c_str());
+	if (!perf.empty())
+		printf(" | %s", perf.c_str());
+	printf("\n");
+	return status;
+}
+
 int main(int argc, char **argv) {
 	argv = db_plugin_start(&argc, argv, progname);
 	db_set_status_prefix("QUERY");
@@ -89,6 +138,8 @@ int main(int argc, char **argv) {
 		usage4(_("Could not parse arguments"));
 
 	MYSQL mysql;
+	if (mode != query_mode::first_number)
+		db_plugin_finish(check_rows(&mysql));
 	char *result = fetch_first_field(&mysql);
 
 	double value = 0;
@@ -113,6 +164,9 @@ int main(int argc, char **argv) {
 	db_plugin_finish(status);
 }
 
+// Long-only options.
+enum { OPT_ROWS = 0x101, OPT_MAX_ROWS, OPT_EXPECT, OPT_EXPECT_REGEX, OPT_COLUMN, OPT_LABEL_COLUMN };
+
 static const char short_options[] = "hvVq:w:c:" DB_CONNECTION_SHORTOPTS;
 static const struct option longopts[] = {
 	DB_CONNECTION_LONGOPTS,
@@ -120,6 +174,12 @@ static const struct option longopts[] = {
 	{"query", required_argument, nullptr, 'q'},
 	{"warning", required_argument, nullptr, 'w'},
 	{"critical", required_argument, nullptr, 'c'},
+	{"rows", no_argument, nullptr, OPT_ROWS},
+	{"max-rows", required_argument, nullptr, OPT_MAX_ROWS},
+	{"expect", required_argument, nullptr, OPT_EXPECT},
+	{"expect-regex", required_argument, nullptr, OPT_EXPECT_REGEX},
+	{"column", required_argument, nullptr, OPT_COLUMN},
+	{"label-column", required_argument, nullptr, OPT_LABEL_COLUMN},
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
@@ -129,7 +189,64 @@ static const struct option longopts[] = {
 static char *warning = nullptr;
 static char *critical = nullptr;
 
+// Each of --rows, --expect, --expect-regex and --column asks for another
+// judgement; two of them make no sense together.
+static void set_mode(query_mode wanted) {
+	if (mode != query_mode::first_number && mode != wanted)
+		usage(_("Use only one of --rows, --expect, --expect-regex and --column"));
+	mode = wanted;
+}
+
+static void set_expect(const char *text, bool is_regex) {
+	set_mode(query_mode::expect);
+	static bool given = false;
+	if (given && expect.is_regex != is_regex)
+		usage(_("Use only one of --rows, --expect, --expect-regex and --column"));
+	if (given && expect.is_regex)
+		regfree(&expect.regex);
+	given = true;
+	expect.text = text;
+	expect.is_regex = is_regex;
+	if (is_regex && regcomp(&expect.regex, text, REG_EXTENDED | REG_NOSUB) != 0)
+		usage2(_("Invalid regular expression"), text);
+}
+
+// Apply an option of the row, text and column checks; false when \a c is
+// none of them.
+static bool apply_rows_option(int c, char *arg) {
+	switch (c) {
+	case OPT_ROWS:
+		set_mode(query_mode::rows);
+		return true;
+	case OPT_MAX_ROWS:
+		if (!is_intnonneg(arg) || atoi(arg) < 1)
+			usage2(_("Invalid row limit"), arg);
+		max_rows = static_cast<unsigned long long>(atoi(arg));
+		max_rows_given = true;
+		return true;
+	case OPT_EXPECT:
+	case OPT_EXPECT_REGEX:
+		set_expect(arg, c == OPT_EXPECT_REGEX);
+		return true;
+	case OPT_COLUMN:
+		set_mode(query_mode::columns);
+		columns.push_back(query_column{arg});
+		return true;
+	case OPT_LABEL_COLUMN:
+		label_column = arg;
+		return true;
+	}
+	return false;
+}
+
 static void apply_option(int c, char *arg) {
+	if (apply_rows_option(c, arg))
+		return;
+	// -w and -c after a --column are that column's ranges.
+	if ((c == 'w' || c == 'c') && !columns.empty()) {
+		(c == 'w' ? columns.back().warning : columns.back().critical) = arg;
+		return;
+	}
 	switch (c) {
 	case 'v':
 		verbose++;
@@ -151,6 +268,8 @@ static int process_arguments(int argc, char **argv) {
 	if (parsed == ERROR)
 		return ERROR;
 	set_thresholds(&my_thresholds, warning, critical);
+	for (query_column &column : columns)
+		set_thresholds(&column.limits, column.warning, column.critical);
 	// A query given without -q, or a mistyped option's value, is no query
 	// to leave out silently.
 	db_no_positional(argc, argv);
@@ -160,6 +279,14 @@ static int process_arguments(int argc, char **argv) {
 static int validate_arguments(void) {
 	if (!sql_query)
 		usage("Must specify a SQL query to run");
+	if (mode == query_mode::columns && (warning || critical))
+		usage(_("-w and -c must follow the --column they apply to"));
+	if (mode == query_mode::expect && (warning || critical))
+		usage(_("--expect and --expect-regex take no -w or -c"));
+	if (label_column && mode != query_mode::columns)
+		usage(_("--label-column needs --column"));
+	if (max_rows_given && mode != query_mode::rows && mode != query_mode::columns)
+		usage(_("--max-rows needs --rows or --column"));
 	db_settings_complete(&conn);
 	return OK;
 }
@@ -182,6 +309,14 @@ static void print_help(void) {
 	printf(_(" -w, --warning=RANGE\n"
 	         "    Warning range (format: start:end). Alert if outside this range\n"
 	         " -c, --critical=RANGE\n    Critical range\n"));
+	db_help_entry("--rows", _("Classify the number of rows instead of the first field"));
+	db_help_entry("--max-rows=INTEGER", _("Read at most this many rows (default: 10000)"));
+	db_help_entry("--expect=STRING", _("The first field must be this text, else CRITICAL"));
+	db_help_entry("--expect-regex=REGEX",
+	              _("The first field must match this extended regular expression, else CRITICAL"));
+	db_help_entry("--column=NAME", _("Classify this column of every row (repeatable); the -w and -c"));
+	printf("    %s\n", _("after it are its ranges"));
+	db_help_entry("--label-column=NAME", _("Name the rows by this column (default: numbers from 1)"));
 	db_help_host_port();
 	printf(" %s\n", "-s, --socket=STRING");
 	printf("    %s\n", _("Use the specified socket (has no effect if -H is used)"));

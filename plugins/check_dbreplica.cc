@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <mysql.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@ static std::vector<std::string> wanted_channels;  // --channel; empty: all
 static std::string heartbeat_table;                // --heartbeat DB.TABLE, quoted
 static bool heartbeat_utc = false;
 static int not_replica_state = STATE_WARNING;
+static read_only_rule read_only_wanted = read_only_rule::unchecked;  // --read-only
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
@@ -75,6 +77,20 @@ static std::vector<channel_verdict> judge(const std::vector<channel_row> &channe
 	return verdicts;
 }
 
+// The verdict of --read-only; the text leads the status line.
+static int check_read_only(MYSQL *mysql, bool replica, std::string *text) {
+	std::map<std::string, std::string> values =
+		db_query_pairs(mysql, READ_ONLY_VARIABLES, _("read_only query failed"));
+	auto read_only = values.find("read_only");
+	if (read_only == values.end()) {
+		mysql_close(mysql);
+		db_die(STATE_UNKNOWN, "%s\n", _("the server has no read_only variable"));
+	}
+	auto super = values.find("super_read_only");
+	return judge_read_only(read_only_wanted, replica, read_only->second,
+	                       super == values.end() ? db_field() : db_field(super->second), text);
+}
+
 int main(int argc, char **argv) {
 	db_prefix_every_line("REPLICA");
 	argv = db_plugin_start(&argc, argv, progname);
@@ -93,9 +109,17 @@ int main(int argc, char **argv) {
 		mysql_close(&mysql);
 		db_die(db_unreadable_state, "%s\n", _("the replica status has no thread columns"));
 	}
+	// The read-only verdict leads the line.
+	std::string read_only;
+	int read_only_state = STATE_OK;
+	if (read_only_wanted != read_only_rule::unchecked) {
+		read_only_state = check_read_only(&mysql, !channels.empty(), &read_only);
+		read_only += "; ";
+	}
 	if (channels.empty()) {
 		mysql_close(&mysql);
-		db_die(not_replica_state, "%s\n", _("not a replica"));
+		db_die(std::max(not_replica_state, read_only_state), "%s%s\n", read_only.c_str(),
+		       _("not a replica"));
 	}
 	std::map<unsigned long, double> heartbeats;
 	if (settings.heartbeat)
@@ -103,8 +127,8 @@ int main(int argc, char **argv) {
 	mysql_close(&mysql);
 
 	std::string line;
-	int state = report_channels(judge(channels, heartbeats), &line);
-	printf("REPLICA %s: %s\n", db_state_word(state), line.c_str());
+	int state = std::max(report_channels(judge(channels, heartbeats), &line), read_only_state);
+	printf("REPLICA %s: %s%s\n", db_state_word(state), read_only.c_str(), line.c_str());
 	db_plugin_finish(state);
 }
 
@@ -115,6 +139,7 @@ enum {
 	OPT_HEARTBEAT_UTC,
 	OPT_SUBTRACT_DELAY,
 	OPT_NOT_REPLICA,
+	OPT_READ_ONLY,
 };
 
 static const char short_options[] = "hvVw:c:" DB_CONNECTION_SHORTOPTS;
@@ -128,6 +153,7 @@ static const struct option longopts[] = {
 	{"heartbeat-utc", no_argument, nullptr, OPT_HEARTBEAT_UTC},
 	{"subtract-delay", no_argument, nullptr, OPT_SUBTRACT_DELAY},
 	{"not-replica", required_argument, nullptr, OPT_NOT_REPLICA},
+	{"read-only", required_argument, nullptr, OPT_READ_ONLY},
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
@@ -183,6 +209,16 @@ static void apply_option(int c, char *arg) {
 	case OPT_SUBTRACT_DELAY:
 		settings.subtract_delay = true;
 		break;
+	case OPT_READ_ONLY:
+		if (strcmp(arg, "on") == 0)
+			read_only_wanted = read_only_rule::on;
+		else if (strcmp(arg, "off") == 0)
+			read_only_wanted = read_only_rule::off;
+		else if (strcmp(arg, "auto") == 0)
+			read_only_wanted = read_only_rule::automatic;
+		else
+			usage2(_("Invalid read-only rule (expected auto, on or off)"), arg);
+		break;
 	case OPT_NOT_REPLICA:
 		not_replica_state = translate_state(arg);
 		if (not_replica_state == ERROR || strchr("0123", arg[0]))
@@ -207,6 +243,7 @@ void print_usage(void) {
 	printf("       [--channel=NAME]... [-w RANGE] [-c RANGE]\n");
 	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=ID] [--heartbeat-utc]]\n");
 	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
+	printf("       [--read-only=auto|on|off]\n");
 }
 
 static void print_help(void) {
@@ -233,6 +270,10 @@ static void print_help(void) {
 	              _("Classify the lag less the channel's configured delay (SQL_Delay)"));
 	db_help_entry("--not-replica=STATE",
 	              _("State when the server has no channel at all (default: warning)"));
+	db_help_entry("--read-only=auto|on|off",
+	              _("read_only must be ON (on), OFF (off), or ON exactly where the server has"));
+	printf("    %s\n", _("replication channels (auto); where super_read_only exists, off needs it OFF"));
+	printf("    %s\n", _("too. A mismatch is CRITICAL. Default: not checked."));
 	db_help_entry("-v, --verbose",
 	              _("Show each channel's source and, where in use, its GTID position"));
 	db_help_tls();

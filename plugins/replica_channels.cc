@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "common.h"
 #include "db_failure.h"
@@ -232,4 +233,38 @@ int report_channels(std::vector<channel_verdict> verdicts, std::string *line) {
 	if (!perf.empty())
 		*line += " | " + perf;
 	return verdicts.empty() ? STATE_OK : verdicts.front().state;
+}
+
+namespace {
+
+bool is_on(const std::string &value) {
+	return strcasecmp(value.c_str(), "OFF") != 0 && value != "0";
+}
+
+}  // namespace
+
+int judge_read_only(read_only_rule rule, bool replica, const std::string &read_only,
+                    const db_field &super, std::string *text) {
+	const bool want_on = rule == read_only_rule::on || (rule == read_only_rule::automatic && replica);
+	const std::string ro = "read_only " + status_shown(read_only);
+	const std::string sro = super ? "super_read_only " + status_shown(*super) : "";
+	std::string wrong;
+	const char *expected = want_on ? "ON" : "OFF";
+	if (want_on && !is_on(read_only))
+		wrong = ro;
+	else if (!want_on && is_on(read_only))
+		wrong = ro;
+	else if (!want_on && super && is_on(*super))
+		wrong = sro;
+	if (wrong.empty()) {
+		*text = ro + (super ? ", " + sro : "");
+		return STATE_OK;
+	}
+	if (rule != read_only_rule::automatic)
+		*text = status_printf(_("%s, expected %s"), wrong.c_str(), expected);
+	else if (replica)
+		*text = status_printf(_("%s on a replica"), wrong.c_str());
+	else
+		*text = status_printf(_("%s on a server that is not a replica"), wrong.c_str());
+	return STATE_CRITICAL;
 }

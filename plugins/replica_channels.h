@@ -70,4 +70,17 @@ channel_verdict missing_channel(const std::string &name);
 /// and the performance data.
 int report_channels(std::vector<channel_verdict> verdicts, std::string *line);
 
+/// What --read-only asks of read_only: nothing, ON, OFF, or ON exactly
+/// on a server with replication channels.
+enum class read_only_rule { unchecked, on, off, automatic };
+
+/// The verdict of \a rule on a server with or without channels (\a replica)
+/// whose read_only is \a read_only and super_read_only \a super (absent
+/// where the server has none): STATE_OK or STATE_CRITICAL, and in \a text
+/// the values or the mismatch. Where read_only must be ON it suffices and
+/// super_read_only is only shown; where it must be OFF, both must be OFF.
+/// OFF (or 0) is off, every other value (ON, a stronger mode) on.
+int judge_read_only(read_only_rule rule, bool replica, const std::string &read_only,
+                    const db_field &super, std::string *text);
+
 #endif  // KIVREL_REPLICA_CHANNELS_H

@@ -19,6 +19,10 @@
 #define HEARTBEAT_CLOCK_LOCAL "NOW(6)"
 #define HEARTBEAT_FROM ") FROM "
 
+/* read_only, and super_read_only where the server has it (MySQL). */
+#define READ_ONLY_VARIABLES \
+	"SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only')"
+
 /* Whether the server is a cluster node, and the node's status variables. */
 #define CLUSTER_WSREP_ON "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'"
 #define CLUSTER_STATUS                                                            \

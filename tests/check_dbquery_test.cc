@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbquery against the private test server.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -119,6 +121,120 @@ TEST_F(CheckDbquery, QueryFailures) {
     }
     EXPECT_EQ(r.exit_code, c.code) << c.query;
   }
+}
+
+TEST_F(CheckDbquery, RowsExpectAndColumns) {
+  const std::string two = "SELECT 'a' AS name, 1 AS v, 7 AS n UNION ALL SELECT 'b', 5, 8";
+  const std::string samples = "SELECT word, num, maybe FROM samples ORDER BY id";
+  const std::string huge = "SELECT seq FROM seq_1_to_100000000";
+  const std::string at_least = " returned at least ";
+
+  // An expected text reads the rest of the result and ends cleanly; the
+  // server notices a dropped connection a moment after the exit.
+  const std::string aborted = "SHOW GLOBAL STATUS LIKE 'Aborted_clients'";
+  const std::string aborted_before = ServerSql("primary", aborted);
+  RunResult first = Run(Login({"-q", "SELECT seq FROM seq_1_to_300000", "--expect", "1"}));
+  EXPECT_EQ(first.out, "QUERY OK: 'SELECT seq FROM seq_1_to_300000' returned '1'\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ServerSql("primary", aborted), aborted_before);
+
+  const std::string stopped = " (stopped reading at --max-rows)";
+  const struct {
+    Args extra;
+    int code;
+    std::string out;
+  } cases[] = {
+      {{"-q", samples, "--rows", "-w", "10", "-c", "20"}, 0,
+       "QUERY OK: '" + samples + "' returned 5 rows | rows=5;10;20;0\n"},
+      {{"-q", "SELECT 1", "--rows"}, 0, "QUERY OK: 'SELECT 1' returned 1 row | rows=1;;;0\n"},
+      {{"-q", "SELECT id FROM empty_table", "--rows", "-c", "1:"}, 2,
+       "QUERY CRITICAL: 'SELECT id FROM empty_table' returned 0 rows | rows=0;;1:;0\n"},
+      // At the limit the count is a floor: every larger count must agree.
+      {{"-q", samples, "--rows", "-w", "5", "--max-rows", "2"}, 3,
+       "QUERY UNKNOWN: '" + samples + "'" + at_least + "2 rows" + stopped + " | rows=2;5;;0\n"},
+      {{"-q", huge, "--rows", "-c", "2", "--max-rows=3"}, 2,
+       "QUERY CRITICAL: '" + huge + "'" + at_least + "3 rows" + stopped + " | rows=3;;2;0\n"},
+      {{"-q", huge, "--rows", "-c", "@5:9", "--max-rows=3"}, 3,
+       "QUERY UNKNOWN: '" + huge + "'" + at_least + "3 rows" + stopped + " | rows=3;;@5:9;0\n"},
+      {{"-q", samples, "--expect", "fifteen"}, 0, "QUERY OK: '" + samples + "' returned 'fifteen'\n"},
+      {{"-q", samples + " DESC", "--expect=fifteen"}, 2,
+       "QUERY CRITICAL: '" + samples + " DESC' returned '12abc', expected 'fifteen'\n"},
+      {{"-q", "SELECT NULL", "--expect-regex", ".*"}, 2,
+       "QUERY CRITICAL: 'SELECT NULL' returned NULL, expected a match for '.*'\n"},
+      {{"-q", "SELECT id FROM empty_table", "--expect", ""}, 2,
+       "QUERY CRITICAL: 'SELECT id FROM empty_table' returned no rows, expected ''\n"},
+      {{"-q", samples, "--expect-regex", "^(five|fifteen)$"}, 0,
+       "QUERY OK: '" + samples + "' returned 'fifteen'\n"},
+      // The whole field counts, past a NUL byte.
+      {{"-q", "SELECT concat('a', char(0), 'b')", "--expect-regex", "^a$"}, 2,
+       "QUERY CRITICAL: 'SELECT concat('a', char(0), 'b')' returned 'a b', expected a match for '^a$'\n"},
+      {{"-q", two, "--column", "v", "-w", "3", "-c", "10", "--column=n", "--label-column", "name"}, 1,
+       "QUERY WARNING: '" + two + "' returned 2 rows: a v 1, n 7; b v 5 (WARNING), n 8 | "
+       "a_v=1;3;10 a_n=7 b_v=5;3;10 b_n=8\n"},
+      {{"-q", samples, "--column", "NUM", "-c", "~:20", "--max-rows", "4"}, 2,
+       "QUERY CRITICAL: '" + samples + "'" + at_least + "4 rows" + stopped +
+       ": 1 NUM 15; 2 NUM 5; 3 NUM 25 (CRITICAL); 4 NUM -3 | 1_NUM=15;;~:20 2_NUM=5;;~:20 "
+       "3_NUM=25;;~:20 4_NUM=-3;;~:20\n"},
+      {{"-q", samples, "--column", "num", "--max-rows", "1"}, 3,
+       "QUERY UNKNOWN: '" + samples + "'" + at_least + "1 row" + stopped + ": 1 num 15 | 1_num=15\n"},
+      // A row name from the server is made safe for both parts of the line.
+      {{"-q", "SELECT 'x|y z\n' AS l, 2 AS v", "--column", "v", "--label-column", "l"}, 0,
+       "QUERY OK: 'SELECT 'x/y z ' AS l, 2 AS v' returned 1 row: x/y z  v 2 | 'x_y z__v'=2\n"},
+      {{"-q", "SELECT 'a' AS l, 1 AS v UNION ALL SELECT 'a', 2", "--column", "v", "--label-column=l"}, 0,
+       "QUERY OK: 'SELECT 'a' AS l, 1 AS v UNION ALL SELECT 'a', 2' returned 2 rows: a v 1; a_2 v 2 | "
+       "a_v=1 a_2_v=2\n"},
+      {{"-q", samples, "--column", "nope"}, 3, "QUERY UNKNOWN: no column 'nope' in the result\n"},
+      {{"-q", samples, "--column", "num", "--label-column", "none"}, 3,
+       "QUERY UNKNOWN: no column 'none' in the result\n"},
+      {{"-q", samples, "--column", "maybe", "--label-column", "word"}, 3,
+       "QUERY UNKNOWN: row five, column maybe is not a number: NULL\n"},
+      {{"-q", samples, "--column", "word"}, 3,
+       "QUERY UNKNOWN: row 1, column word is not a number: 'fifteen'\n"},
+      {{"-q", "SELECT id FROM empty_table", "--column", "id"}, 1, "QUERY WARNING: No rows returned\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = Run(Login(c.extra));
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.exit_code, c.code) << c.out;
+  }
+
+  // Options that make no sense together, or alone.
+  const std::pair<Args, std::string> misuse[] = {
+      {{"--rows", "--expect", "x"}, "Use only one of --rows, --expect, --expect-regex and --column"},
+      {{"--expect", "x", "--expect-regex", "x"},
+       "Use only one of --rows, --expect, --expect-regex and --column"},
+      {{"--column", "a", "--rows"}, "Use only one of --rows, --expect, --expect-regex and --column"},
+      {{"-w", "1", "--column", "a"}, "-w and -c must follow the --column they apply to"},
+      {{"--expect", "x", "-c", "1"}, "--expect and --expect-regex take no -w or -c"},
+      {{"--label-column", "a"}, "--label-column needs --column"},
+      {{"--max-rows", "5"}, "--max-rows needs --rows or --column"},
+      {{"--rows", "--max-rows", "0"}, "Invalid row limit - 0"},
+      {{"--expect-regex", "(a|b"}, "Invalid regular expression - (a/b"},
+  };
+  for (const auto& [extra, message] : misuse) {
+    Args args = {CHECK_DBQUERY_PATH, "-q", "SELECT 1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = Run(args);
+    EXPECT_EQ(r.out, "check_dbquery: " + message + "\n" + kUsage);
+    EXPECT_EQ(r.exit_code, 3) << message;
+  }
+
+  // Each works from an options file; a -w after them is the last column's.
+  ScopedTempDir dir;
+  std::string ini = dir.WriteFile("plugins.ini",
+      "[rows]\nrows\nmax-rows = 2\n"
+      "[columns]\ncolumn = v\nwarning = 3\ncolumn = n\nlabel-column = name\n"
+      "[expect]\nexpect-regex = ^f.*=?$\n");
+  RunResult rows = Run(Login({"--extra-opts=rows@" + ini, "-q", samples}));
+  EXPECT_EQ(rows.out, "QUERY OK: '" + samples + "'" + at_least + "2 rows" + stopped + " | rows=2;;;0\n");
+  RunResult columns = Run(Login({"--extra-opts=columns@" + ini, "-q", two, "-c", "7"}));
+  EXPECT_EQ(columns.out, "QUERY CRITICAL: '" + two + "' returned 2 rows: a v 1, n 7; b v 5 (WARNING), "
+                         "n 8 (CRITICAL) | a_v=1;3 a_n=7;;7 b_v=5;3 b_n=8;;7\n");
+  RunResult expect = Run(Login({"--extra-opts=expect@" + ini, "-q", samples}));
+  EXPECT_EQ(expect.out, "QUERY OK: '" + samples + "' returned 'fifteen'\n");
+
+  RunResult german = Run(Login({"-q", samples + " DESC", "--expect", "x"}), kGermanLocale);
+  EXPECT_EQ(german.out, "QUERY KRITISCH: '" + samples + " DESC' lieferte '12abc', erwartet 'x'\n");
 }
 
 TEST_F(CheckDbquery, ConnectFailures) {
@@ -329,6 +445,8 @@ TEST_F(CheckDbquery, HelpAndVersion) {
             std::string::npos);
   EXPECT_NE(help.out.find(" -t, --timeout=INTEGER\n"
                           "    Seconds before the check ends CRITICAL (default: 10)\n\n A query"),
+            std::string::npos);
+  EXPECT_NE(help.out.find(" --rows\n    Classify the number of rows instead of the first field\n"),
             std::string::npos);
   EXPECT_EQ(help.out.find("verbose"), std::string::npos);
 }

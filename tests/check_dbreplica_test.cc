@@ -85,6 +85,11 @@ TEST_F(CheckDbreplica, EveryChannel) {
       // the line. A statement the server refuses leaves the lag unknown.
       {{"--heartbeat=kivrel_test.a|b`c\nd"}, 3,
        "REPLICA UNKNOWN: heartbeat query failed: Table 'kivrel_test.a/b`c d' doesn't exist\n"},
+      // The replica runs read-only.
+      {{"--read-only=auto", "--channel="}, 0,
+       "REPLICA OK: read_only ON; 1 channel: '' IO Yes, SQL Yes, lag 0 s | lag=0s;;;0\n"},
+      {{"--read-only", "off"}, 2,
+       "REPLICA CRITICAL: read_only ON, expected OFF; 2 channels: " + kBoth + " | lag=0s;;;0 lag_east=0s;;;0\n"},
   };
   for (const auto& c : cases) {
     RunResult r = Replica(c.args);
@@ -96,6 +101,13 @@ TEST_F(CheckDbreplica, EveryChannel) {
   EXPECT_TRUE(std::regex_match(verbose.out, std::regex(
       "REPLICA OK: 1 channel: 'east' IO Yes, SQL Yes, lag 0 s, source 127\\.0\\.0\\.1:" +
       server_.east_port + ", GTID [0-9-,]*1-3-[0-9]+[0-9-,]* \\| lag_east=0s;;;0\n"))) << verbose.out;
+
+  ServerSql("replica", "SET GLOBAL read_only = 0");
+  RunResult writable = Replica({"--read-only=auto", "--channel=east"});
+  ServerSql("replica", "SET GLOBAL read_only = 1");
+  EXPECT_EQ(writable.out, "REPLICA CRITICAL: read_only OFF on a replica; 1 channel: 'east' IO Yes, SQL Yes, "
+                          "lag 0 s | lag_east=0s;;;0\n");
+  EXPECT_EQ(writable.exit_code, 2);
 
   RunResult german = Run(server_.replica_port, {"-c", "300"}, kGermanLocale);
   EXPECT_EQ(german.out, "REPLICA OK: 2 Kanäle: '' IO Yes, SQL Yes, Verzögerung 0 s; 'east' IO Yes, "
@@ -116,6 +128,10 @@ TEST_F(CheckDbreplica, NotAReplica) {
       {{}, 1, "REPLICA WARNING: not a replica\n"},
       {{"--not-replica=ok", "--channel=east"}, 0, "REPLICA OK: not a replica\n"},
       {{"--not-replica", "CRITICAL"}, 2, "REPLICA CRITICAL: not a replica\n"},
+      // The primary is writable.
+      {{"--read-only=auto", "--not-replica=ok"}, 0, "REPLICA OK: read_only OFF; not a replica\n"},
+      {{"--read-only=on", "--not-replica=ok"}, 2,
+       "REPLICA CRITICAL: read_only OFF, expected ON; not a replica\n"},
   };
   for (const auto& c : cases) {
     RunResult r = Run(server_.port, c.args);
@@ -237,6 +253,7 @@ TEST(CheckDbreplicaCommandLine, Errors) {
       {{"--not-replica=2"},
        "REPLICA UNKNOWN: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
       {{"replica.example"}, "REPLICA UNKNOWN: Unexpected argument - replica.example\n"},
+      {{"--read-only=yes"}, "REPLICA UNKNOWN: Invalid read-only rule (expected auto, on or off) - yes\n"},
   };
   for (const auto& c : cases) {
     Args args = {CHECK_DBREPLICA_PATH};

@@ -141,6 +141,39 @@ TEST(ReplicaChannels, ReportsTheWorstFirst) {
   EXPECT_EQ(line, "1 channel: 'a' fine | lag_a=0s");
 }
 
+TEST(ReplicaChannels, JudgesReadOnly) {
+  using rule = read_only_rule;
+  const struct {
+    rule wanted;
+    bool replica;
+    const char* read_only;
+    const char* super;  // null: the server has none
+    int state;
+    std::string text;
+  } cases[] = {
+      {rule::on, true, "ON", nullptr, STATE_OK, "read_only ON"},
+      {rule::on, false, "OFF", nullptr, STATE_CRITICAL, "read_only OFF, expected ON"},
+      // On: read_only suffices, super_read_only is shown.
+      {rule::on, true, "ON", "OFF", STATE_OK, "read_only ON, super_read_only OFF"},
+      {rule::off, false, "OFF", "OFF", STATE_OK, "read_only OFF, super_read_only OFF"},
+      {rule::off, false, "ON", "ON", STATE_CRITICAL, "read_only ON, expected OFF"},
+      {rule::off, true, "OFF", "ON", STATE_CRITICAL, "super_read_only ON, expected OFF"},
+      {rule::automatic, true, "OFF", "OFF", STATE_CRITICAL, "read_only OFF on a replica"},
+      {rule::automatic, true, "NO_LOCK", nullptr, STATE_OK, "read_only NO_LOCK"},
+      {rule::automatic, false, "OFF", "ON", STATE_CRITICAL,
+       "super_read_only ON on a server that is not a replica"},
+      {rule::automatic, false, "0", "0", STATE_OK, "read_only 0, super_read_only 0"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    EXPECT_EQ(judge_read_only(c.wanted, c.replica, c.read_only,
+                              c.super ? db_field(c.super) : db_field(), &text),
+              c.state)
+        << c.text;
+    EXPECT_EQ(text, c.text);
+  }
+}
+
 TEST(ReplicaChannels, StatementAndPrivilegeByServer) {
   const struct {
     const char* info;
