@@ -451,6 +451,27 @@ object Service "socket" {
   vars.kivrel_dbquery_password = "$DB_PASSWORD"
   vars.kivrel_dbquery_query = "SELECT 4"
 }
+// Columns, each with its own ranges, and a replica that must be read-only.
+object Service "columns" {
+  import "kivrel-service"
+  check_command = "kivrel_dbquery"
+  vars.kivrel_dbquery_socket = "$DB_SOCKET"
+  vars.kivrel_dbquery_username = "$DB_USER"
+  vars.kivrel_dbquery_password = "$DB_PASSWORD"
+  vars.kivrel_dbquery_query = "SELECT 'a' AS k, 1 AS v, 7 AS n UNION ALL SELECT 'b', 5, 8"
+  vars.kivrel_dbquery_column = [ "v", "n" ]
+  vars.kivrel_dbquery_label_column = "k"
+  vars.kivrel_dbquery_warning = { v = "3" }
+  vars.kivrel_dbquery_critical = "10"
+}
+object Service "readonly" {
+  import "kivrel-service"
+  check_command = "kivrel_dbreplica"
+  vars.kivrel_dbreplica_port = $DB_REPLICA_PORT
+  vars.kivrel_dbreplica_username = "$DB_USER"
+  vars.kivrel_dbreplica_password = "$DB_PASSWORD"
+  vars.kivrel_dbreplica_read_only = "off"
+}
 object Service "replica" {
   import "kivrel-service"
   check_command = "kivrel_dbhealth"
@@ -571,7 +592,7 @@ deadline=$((SECONDS + RESULT_TIMEOUT))
 while :; do
   kill -0 "$ENGINE_PID" 2>/dev/null || fail "the object engine ended early"
   if read_results >"$results" 2>"$TMP/api.err" &&
-    (($(grep -c '^[a-z0-9]* exit ' "$results") == 12)); then
+    (($(grep -c '^[a-z0-9]* exit ' "$results") == 14)); then
     break
   fi
   ((SECONDS < deadline)) || {
@@ -600,6 +621,11 @@ if grep -F -- "$DB_PASSWORD" "$results" >&2; then
   fail "a stored command line holds the password"
 fi
 expect_line "socket exit 0"
+expect_line "columns exit 1"
+expect_line "columns perf a_v=1;3;10"
+expect_line "columns perf b_n=8;;10"
+expect_line "readonly exit 2"
+expect_match "readonly output REPLICA CRITICAL: read_only ON, expected OFF; .*"
 expect_match "socket output QUERY OK: 'SELECT 4' returned 4\.000000 ?"
 expect_match "socket command $BUILT_DIR/check_dbquery -q SELECT 4 -s $DB_SOCKET -u $DB_USER"
 grep -E '^socket command .* -H ' "$results" >&2 && fail "the socket-only check got -H"
