@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// kitcore: plugin context, termination, state words, ranges and thresholds,
-// state retention (but for choosing the key: kitcore_state_key.cc), and text
-// and privilege helpers.
+// kitcore: state retention: the state directory, reading and writing
+// state files (choosing the key: kitcore_state_key.cc).
 #include "kitcore.h"
 
 #include <dirent.h>
@@ -16,32 +15,15 @@
 #endif
 
 #include <algorithm>
-#include <cctype>
-#include <clocale>
-#include <cmath>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <strings.h>
-
-#include <string>
 
 #include "build_config.h"
 
-kivrel_plugin *this_kivrel_plugin = nullptr;
-
 namespace {
-
-const char *(*line_start_routine)(int result) = nullptr;
-
-// The two shapes of a fatal library message: a message alone, or a message
-// ending in a colon followed by the system's error text.
-[[noreturn]] void die_message(const char *msg) {
-	die(STATE_UNKNOWN, "%s\n", msg);
-}
 
 // Release a key's retained data, if any, and forget it.
 void release_state_data(state_key *key) {
@@ -51,265 +33,6 @@ void release_state_data(state_key *key) {
 		key->state_data = nullptr;
 	}
 }
-
-}  // namespace
-
-void _kr_release_state_key(state_key *key) {
-	release_state_data(key);
-	free(key->name);
-	key->name = nullptr;
-	free(key->_filename);
-	free(key);
-}
-
-// A plugin name is one directory below the user's: never the user's own
-// directory, its parent, or a path.
-int _kr_valid_plugin_name(const char *name) {
-	return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
-}
-
-void kr_init(char *plugin_name, int argc, char **argv) {
-	if (this_kivrel_plugin)
-		return;
-	this_kivrel_plugin = static_cast<kivrel_plugin *>(calloc(1, sizeof(kivrel_plugin)));
-	if (!this_kivrel_plugin)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	this_kivrel_plugin->plugin_name = strdup(plugin_name);
-	if (!this_kivrel_plugin->plugin_name)
-		_kr_die_errno(_("Cannot execute strdup:"));
-	this_kivrel_plugin->argc = argc;
-	this_kivrel_plugin->argv = argv;
-}
-
-void kr_set_args(int argc, char **argv) {
-	if (!this_kivrel_plugin)
-		die_message(_("This requires kr_init to be called"));
-	this_kivrel_plugin->argc = argc;
-	this_kivrel_plugin->argv = argv;
-}
-
-void kr_cleanup(void) {
-	if (this_kivrel_plugin) {
-		if (this_kivrel_plugin->state) {
-			_kr_release_state_key(this_kivrel_plugin->state);
-			this_kivrel_plugin->state = nullptr;
-		}
-		free(this_kivrel_plugin->plugin_name);
-		this_kivrel_plugin->plugin_name = nullptr;
-		free(this_kivrel_plugin);
-	}
-	this_kivrel_plugin = nullptr;
-}
-
-void _kr_die_errno(const char *msg) {
-	const char *why = strerror(errno);
-	die(STATE_UNKNOWN, "%s %s\n", msg, why);
-}
-
-void _get_kivrel_plugin(kivrel_plugin **pointer) {
-	*pointer = this_kivrel_plugin;
-}
-
-void kr_set_line_start(const char *(*line_start)(int result)) {
-	line_start_routine = line_start;
-}
-
-const char *kr_line_start(int result) {
-	const char *start = line_start_routine ? line_start_routine(result) : nullptr;
-	return start ? start : "";
-}
-
-void die(int result, const char *fmt, ...) {
-	fputs(kr_line_start(result), stdout);
-	va_list ap;
-	va_start(ap, fmt);
-	vprintf(fmt, ap);
-	va_end(ap);
-	if (this_kivrel_plugin)
-		kr_cleanup();
-	exit(result);
-}
-
-int translate_state(char *state_text) {
-	struct row {
-		const char *word;
-		const char *digit;
-		int state;
-	};
-	static const row rows[] = {
-		{"OK", "0", STATE_OK},
-		{"WARNING", "1", STATE_WARNING},
-		{"CRITICAL", "2", STATE_CRITICAL},
-		{"UNKNOWN", "3", STATE_UNKNOWN},
-	};
-	for (const row &r : rows) {
-		if (strcasecmp(state_text, r.word) == 0 || strcmp(state_text, r.digit) == 0)
-			return r.state;
-	}
-	return ERROR;
-}
-
-// ---- Ranges and thresholds ----
-
-namespace {
-
-bool only_blanks(const char *from, const char *to) {
-	for (; from < to; from++)
-		if (!isspace(static_cast<unsigned char>(*from)))
-			return false;
-	return true;
-}
-
-// The number that fills [from, to) but for blanks around it; a bound that
-// is not a finite number is refused. An empty part is the number 0, as
-// before ":10" meant 0 to 10.
-bool read_bound(const char *from, const char *to, double *value) {
-	while (from < to && isspace(static_cast<unsigned char>(*from)))
-		from++;
-	while (to > from && isspace(static_cast<unsigned char>(to[-1])))
-		to--;
-	if (from == to) {
-		*value = 0;
-		return true;
-	}
-	return kr_read_number(std::string(from, to).c_str(), value) == TRUE;
-}
-
-}  // namespace
-
-range *parse_range_string(char *str) {
-	range *temp_range = static_cast<range *>(calloc(1, sizeof(range)));
-	if (!temp_range)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	temp_range->start = 0;
-	temp_range->start_infinity = FALSE;
-	temp_range->end = 0;
-	temp_range->end_infinity = TRUE;
-	temp_range->alert_on = 0;
-
-	if (*str == '@') {
-		temp_range->alert_on = 1;
-		str++;
-	}
-
-	// Each bound must be wholly a number (blanks around it allowed), so that
-	// a typo such as "5x" or "sixty" is refused rather than read as 0.
-	const char *end_str = strchr(str, ':');
-	if (end_str) {
-		if (*str == '~') {
-			if (!only_blanks(str + 1, end_str)) {
-				free(temp_range);
-				return nullptr;
-			}
-			temp_range->start_infinity = TRUE;
-		} else {
-			double start;
-			if (!read_bound(str, end_str, &start)) {
-				free(temp_range);
-				return nullptr;
-			}
-			set_range_start(temp_range, start);
-		}
-		end_str++;
-	} else {
-		end_str = str;
-	}
-	if (*end_str != '\0') {
-		double end;
-		if (!read_bound(end_str, end_str + strlen(end_str), &end)) {
-			free(temp_range);
-			return nullptr;
-		}
-		set_range_end(temp_range, end);
-	}
-
-	// "end >= start" is false for a NaN bound too, which rejects it.
-	if (!temp_range->start_infinity && !temp_range->end_infinity &&
-	    !(temp_range->end >= temp_range->start)) {
-		free(temp_range);
-		return nullptr;
-	}
-	return temp_range;
-}
-
-void set_range_start(range *this_range, double value) {
-	this_range->start = value;
-	this_range->start_infinity = FALSE;
-}
-
-void set_range_end(range *this_range, double value) {
-	this_range->end = value;
-	this_range->end_infinity = FALSE;
-}
-
-int check_range(double value, range *my_range) {
-	bool inside;
-	if (!my_range->start_infinity && !my_range->end_infinity)
-		inside = my_range->start <= value && value <= my_range->end;
-	else if (!my_range->start_infinity)
-		inside = my_range->start <= value;
-	else if (!my_range->end_infinity)
-		inside = value <= my_range->end;
-	else
-		inside = true;
-	if (my_range->alert_on == 1)
-		return inside ? TRUE : FALSE;
-	return inside ? FALSE : TRUE;
-}
-
-int get_status(double value, thresholds *my_thresholds) {
-	if (my_thresholds->critical && check_range(value, my_thresholds->critical) == TRUE)
-		return STATE_CRITICAL;
-	if (my_thresholds->warning && check_range(value, my_thresholds->warning) == TRUE)
-		return STATE_WARNING;
-	return STATE_OK;
-}
-
-int _set_thresholds(thresholds **my_thresholds, char *warn_string, char *critical_string) {
-	thresholds *temp = static_cast<thresholds *>(calloc(1, sizeof(thresholds)));
-	if (!temp)
-		_kr_die_errno(_("Cannot allocate memory:"));
-	if (warn_string && !(temp->warning = parse_range_string(warn_string))) {
-		free(temp);
-		return 1;
-	}
-	if (critical_string && !(temp->critical = parse_range_string(critical_string))) {
-		free(temp->warning);
-		free(temp);
-		return 1;
-	}
-	*my_thresholds = temp;
-	return 0;
-}
-
-void set_thresholds(thresholds **my_thresholds, char *warn_string, char *critical_string) {
-	if (_set_thresholds(my_thresholds, warn_string, critical_string) == 0)
-		return;
-	die_message(_("Range format incorrect"));
-}
-
-void print_thresholds(const char *threshold_name, thresholds *my_threshold) {
-	printf("%s - ", threshold_name);
-	if (!my_threshold) {
-		printf("Threshold not set");
-	} else {
-		if (my_threshold->warning)
-			printf("Warning: start=%g end=%g; ", my_threshold->warning->start,
-			       my_threshold->warning->end);
-		else
-			printf("Warning not set; ");
-		if (my_threshold->critical)
-			printf("Critical: start=%g end=%g", my_threshold->critical->start,
-			       my_threshold->critical->end);
-		else
-			printf("Critical not set");
-	}
-	printf("\n");
-}
-
-// ---- State retention ----
-
-namespace {
 
 const char state_directory_variable[] = "KIVREL_PLUGIN_STATE_DIRECTORY";
 const char state_file_header[] = "# KR State file\n";
@@ -554,17 +277,25 @@ int create_temp_file(int dirfd, const char *keyname, char **temp_name) {
 			break;
 	}
 	free(*temp_name);
-	die_message(_("Cannot create temporary filename"));
+	die(STATE_UNKNOWN, "%s\n", _("Cannot create temporary filename"));
 }
 
 // Remove the temporary file, release its name and end the run.
 [[noreturn]] void abandon_temp_file(int dirfd, char *temp_name, const char *msg) {
 	unlinkat(dirfd, temp_name, 0);
 	free(temp_name);
-	die_message(msg);
+	die(STATE_UNKNOWN, "%s\n", msg);
 }
 
 }  // namespace
+
+void _kr_release_state_key(state_key *key) {
+	release_state_data(key);
+	free(key->name);
+	key->name = nullptr;
+	free(key->_filename);
+	free(key);
+}
 
 const char *_kr_state_calculate_location_prefix(void) {
 	if (runs_for_another())
@@ -577,7 +308,7 @@ const char *_kr_state_calculate_location_prefix(void) {
 
 state_data *kr_state_read(void) {
 	if (!this_kivrel_plugin)
-		die_message(_("This requires kr_init to be called"));
+		die(STATE_UNKNOWN, "%s\n", _("This requires kr_init to be called"));
 	state_key *key = current_key();
 	// Every read replaces what the last one found.
 	_cleanup_state_data();
@@ -696,162 +427,4 @@ void kr_state_write_string(time_t data_time, const char *data_string) {
 
 void _cleanup_state_data(void) {
 	release_state_data(current_key());
-}
-
-// ---- Text and privilege helpers ----
-
-namespace {
-
-const char *skip_space(const char *p) {
-	while (*p && isspace(static_cast<unsigned char>(*p)))
-		p++;
-	return p;
-}
-
-// The next separator at or after \a p; never the terminating zero byte.
-const char *find_sep(const char *p, char sep) {
-	return sep ? strchr(p, sep) : nullptr;
-}
-
-}  // namespace
-
-int kr_read_number(const char *text, double *value) {
-	if (!text || !*text)
-		return FALSE;
-	// Only the characters of a decimal number: this shuts out blanks,
-	// "inf", "nan" and hexadecimal, which strtod would also take.
-	if (strspn(text, "0123456789+-.eE") != strlen(text))
-		return FALSE;
-	static locale_t c_numeric = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-	char *end = nullptr;
-	double number = strtod_l(text, &end, c_numeric);
-	// Overflow gives HUGE_VAL; a number too small to hold reads as 0 or
-	// near it, which is what it is.
-	if (end == text || *end != '\0' || !std::isfinite(number))
-		return FALSE;
-	*value = number;
-	return TRUE;
-}
-
-char *kr_extract_value(const char *varlist, const char *name, char sep) {
-	if (!varlist || !name)
-		return nullptr;
-	size_t name_len = strlen(name);
-	const char *cursor = varlist;
-	for (;;) {
-		cursor = skip_space(cursor);
-		if (strncmp(cursor, name, name_len) == 0) {
-			const char *after = skip_space(cursor + name_len);
-			if (*after == '=') {
-				const char *value = skip_space(after + 1);
-				const char *end = find_sep(value, sep);
-				if (end == value || (!end && !*value)) {
-					// An empty value never wins; a later entry may.
-					cursor = end ? end : value;
-				} else {
-					size_t len = end ? static_cast<size_t>(end - value) : strlen(value);
-					while (len > 0 && isspace(static_cast<unsigned char>(value[len - 1])))
-						len--;
-					return strndup(value, len);
-				}
-			} else {
-				cursor = after;
-			}
-		}
-		const char *next = find_sep(cursor, sep);
-		if (!next)
-			return nullptr;
-		cursor = next + 1;
-	}
-}
-
-char *kr_escaped_string(const char *string) {
-	char *out = static_cast<char *>(malloc(strlen(string) + 1));
-	if (!out)
-		return nullptr;
-	char *w = out;
-	for (const char *p = string; *p; p++) {
-		if (*p != '\\') {
-			*w++ = *p;
-			continue;
-		}
-		p++;
-		if (!*p)
-			break;  // a lone backslash at the end ends the text
-		switch (*p) {
-		case 'n':
-			*w++ = '\n';
-			break;
-		case 'r':
-			*w++ = '\r';
-			break;
-		case 't':
-			*w++ = '\t';
-			break;
-		default:  // a backslash, or any other character, stands for itself
-			*w++ = *p;
-		}
-	}
-	*w = '\0';
-	return out;
-}
-
-int kr_check_if_root(void) {
-	return geteuid() == 0 ? TRUE : FALSE;
-}
-
-int kr_warn_if_not_root(void) {
-	if (kr_check_if_root())
-		return TRUE;
-	printf("%s", _("Warning: "));
-	printf("%s\n", _("This plugin must be either run as root or setuid root."));
-	printf("%s\n", _("To run as root, you can use a tool like sudo."));
-	printf("%s\n", _("To set the setuid permissions, use the command:"));
-	printf("\t%s\n", _("chmod u+s yourpluginfile"));
-	return FALSE;
-}
-
-namespace {
-
-// The effective ids that the first temporary drop gave up, kept until a
-// restore takes them back: a second drop finds only the real ids in effect.
-bool ids_dropped = false;
-uid_t privileged_uid;
-gid_t privileged_gid;
-
-}  // namespace
-
-int idpriv_temp_drop(void) {
-	uid_t uid = getuid();
-	gid_t gid = getgid();
-	if (!ids_dropped) {
-		privileged_uid = geteuid();
-		privileged_gid = getegid();
-		ids_dropped = true;
-	}
-	// The group first, while the privileged user may still change it; the
-	// privileged ids stay saved for idpriv_temp_restore.
-	if (setresgid(static_cast<gid_t>(-1), gid, privileged_gid) != 0 ||
-	    setresuid(static_cast<uid_t>(-1), uid, privileged_uid) != 0)
-		return -1;
-	return geteuid() == uid && getegid() == gid ? 0 : -1;
-}
-
-int idpriv_temp_restore(void) {
-	uid_t uid = privileged_uid;
-	gid_t gid = privileged_gid;
-	if (!ids_dropped) {
-		// Nothing was dropped here: the saved ids are the privileged ones.
-		uid_t ruid, euid;
-		gid_t rgid, egid;
-		if (getresuid(&ruid, &euid, &uid) != 0 || getresgid(&rgid, &egid, &gid) != 0)
-			return -1;
-	}
-	// The user first: its privileged id is what may change the group back.
-	if (setresuid(static_cast<uid_t>(-1), uid, static_cast<uid_t>(-1)) != 0 ||
-	    setresgid(static_cast<gid_t>(-1), gid, static_cast<gid_t>(-1)) != 0 ||
-	    geteuid() != uid || getegid() != gid)
-		return -1;
-	ids_dropped = false;
-	return 0;
 }
