@@ -66,25 +66,38 @@ classic_keyword=${classic_keyword%%[0-9]*}
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivrel-engines.XXXXXX")
 ENGINE_PID=""
+AGENT_PID=""
 
-stop_engine() {
-  [[ -n "$ENGINE_PID" ]] || return 0
+stop_session() {  # stop_session PID: end the session that PID leads
+  [[ -n "$1" ]] || return 0
   # The daemon runs in a session of its own: the umbrella process, its
   # worker and the spawn helper end together.
-  kill -TERM -- "-$ENGINE_PID" 2>/dev/null || true
+  kill -TERM -- "-$1" 2>/dev/null || true
   local tenths=$((STOP_TIMEOUT * 10))
-  while kill -0 -- "-$ENGINE_PID" 2>/dev/null && ((tenths > 0)); do
+  while kill -0 -- "-$1" 2>/dev/null && ((tenths > 0)); do
     sleep 0.1
     tenths=$((tenths - 1))
   done
-  kill -KILL -- "-$ENGINE_PID" 2>/dev/null || true
-  wait "$ENGINE_PID" 2>/dev/null || true
+  kill -KILL -- "-$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+stop_engine() {
+  stop_session "$ENGINE_PID"
   ENGINE_PID=""
+  stop_session "$AGENT_PID"
+  AGENT_PID=""
 }
 
 cleanup() {
   local rc=$?
   stop_engine
+  local log
+  for log in "$TMP/master/daemon.log" "$TMP/agent/daemon.log"; do
+    if ((rc != 0)) && [[ -f "$log" ]]; then
+      echo "---- $log ----" >&2
+      tail -n 50 "$log" >&2
+    fi
+  done
   if ((rc != 0)) && [[ -f "$TMP/object/daemon.log" ]]; then
     echo "---- object engine log ----" >&2
     tail -n 100 "$TMP/object/daemon.log" >&2
@@ -379,12 +392,15 @@ if ! {
 fi
 
 port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-API_PORT=""
-for _ in $(seq 100); do
-  candidate=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
-  port_in_use "$candidate" || { API_PORT=$candidate; break; }
-done
-[[ -n "$API_PORT" ]] || fail "no free TCP port on 127.0.0.1"
+free_port() {  # free_port: a TCP port on 127.0.0.1 that nothing listens on
+  local candidate
+  for _ in $(seq 100); do
+    candidate=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    port_in_use "$candidate" || { echo "$candidate"; return 0; }
+  done
+  fail "no free TCP port on 127.0.0.1"
+}
+API_PORT=$(free_port)
 
 # The query check logs in with options from an INI file.
 cat >"$I/etc/plugins.ini" <<EOF
@@ -558,7 +574,7 @@ ENGINE_PID=$!
 # no result yet. Fails while the API does not answer.
 read_results() {
   python3 - "$API_PORT" "$API_USER" "$API_PASSWORD" <<'PY'
-import base64, json, ssl, sys, urllib.request
+import base64, json, shlex, ssl, sys, urllib.request
 
 port, user, password = sys.argv[1:4]
 request = urllib.request.Request(
@@ -582,6 +598,8 @@ for service in services:
     print(name, "exit", int(result["exit_status"]))
     print(name, "output", result["output"].replace("\n", "\\n"))
     print(name, "command", " ".join(result["command"] or []))
+    print(name, "argv", shlex.join(result["command"] or []))
+    print(name, "source", result["check_source"])
     for item in result["performance_data"] or []:
         print(name, "perf", item)
 PY
@@ -787,5 +805,218 @@ expect_match "expression_plain 0 STATUS OK: connected [0-9]+\|connected=[0-9]+"
 # The core keeps the channels' ";" as ":" in the output it stores.
 expect_match "channels_plain 0 REPLICA OK: 2 channels: .*\|lag=0s;;600;0 lag_east=0s;;600;0"
 expect_line "cluster_plain 3 CLUSTER UNKNOWN: not a cluster node|"
+
+# ---- 5. The checks run on an agent of the object engine -------------------
+# A second private object engine is the agent of a master, both on loopback
+# with ports, folders and (for the agent) a home of their own; the agent's
+# certificate is signed by the master's CA. Both find the definitions
+# through `include <plugins-contrib>`. The master schedules the database
+# services on the agent (command_endpoint) and reads their results over its
+# API; both log at debug level.
+readonly MASTER=kivrel-master AGENT=kivrel-agent
+M=$TMP/master
+A=$TMP/agent
+# node_defines DIR NODE USER: the -D options of an instance in DIR that
+# runs as USER.
+node_defines() {
+  printf '%s\n' -DConfigDir="$1/etc" -DDataDir="$1/lib" -DLogDir="$1/log" \
+    -DCacheDir="$1/cache" -DSpoolDir="$1/spool" -DInitRunDir="$1/run" -DNodeName="$2" \
+    -DRunAsUser="$3" -DRunAsGroup="$(id -gn "$3")" -DIncludeConfDir="$1/include"
+}
+# Started by root, the agent runs as an unprivileged user where that user
+# reaches the programs, the server's socket and the test's folder, so that
+# what it keeps tells its user from the master's.
+AGENT_USER=$(id -un)
+chmod 711 "$TMP"
+if ((EUID == 0)) && setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
+  sh -c 'test -x "$1" && test -w "$2" && test -x "$3"' sh "$BUILT_DIR/check_dbhealth" \
+  "$DB_SOCKET" "$TMP" 2>/dev/null; then
+  AGENT_USER=nobody
+fi
+mapfile -t master_defines < <(node_defines "$M" "$MASTER" "$(id -un)")
+mapfile -t agent_defines < <(node_defines "$A" "$AGENT" "$AGENT_USER")
+for dir in "$M" "$A"; do
+  mkdir -p "$dir"/{etc,lib/certs,log,cache,spool,run,home}
+  include_folder "$dir/include" "$I/built.conf"
+done
+chown -R "$AGENT_USER:$(id -gn "$AGENT_USER")" "$A"
+# certify DIR NODE DEFINES...: NODE's key and request made in DIR, signed by
+# the master's CA.
+certify() {
+  local dir=$1 node=$2
+  shift 2
+  "$OBJECT_ENGINE" pki new-cert "$@" --cn "$node" \
+    --key "$dir/lib/certs/$node.key" --csr "$dir/lib/certs/$node.csr" &&
+    "$OBJECT_ENGINE" pki sign-csr "${master_defines[@]}" \
+      --csr "$dir/lib/certs/$node.csr" --cert "$dir/lib/certs/$node.crt" &&
+    cp "$M/lib/ca/ca.crt" "$dir/lib/certs/ca.crt"
+}
+if ! {
+  "$OBJECT_ENGINE" pki new-ca "${master_defines[@]}" &&
+    certify "$M" "$MASTER" "${master_defines[@]}" &&
+    certify "$A" "$AGENT" "${agent_defines[@]}"
+} >"$M/pki.log" 2>&1; then
+  cat "$M/pki.log" >&2
+  fail "cannot make the certificates of master and agent"
+fi
+[[ ! -e "$A/lib/ca" ]] || fail "the agent holds a CA of its own"
+
+MASTER_PORT=$(free_port)
+AGENT_PORT=$(free_port)
+((MASTER_PORT != AGENT_PORT)) || AGENT_PORT=$(free_port)
+((MASTER_PORT != AGENT_PORT)) || fail "no second free TCP port on 127.0.0.1"
+debug_log='object FileLogger "debug" { path = LogDir + "/debug.log"; severity = "debug" }'
+
+cat >"$A/etc/engine.conf" <<EOF
+include <plugins-contrib>
+$debug_log
+object Endpoint "$MASTER" { }
+object Zone "master" { endpoints = [ "$MASTER" ] }
+object Endpoint NodeName { }
+object Zone NodeName { endpoints = [ NodeName ]; parent = "master" }
+object ApiListener "api" {
+  bind_host = "127.0.0.1"
+  bind_port = $AGENT_PORT
+  accept_commands = true
+  accept_config = false
+}
+EOF
+cat >"$M/etc/engine.conf" <<EOF
+include <plugins-contrib>
+$debug_log
+object CheckerComponent "checker" { }
+object Endpoint NodeName { }
+object Zone "master" { endpoints = [ NodeName ] }
+object Endpoint "$AGENT" { host = "127.0.0.1"; port = $AGENT_PORT }
+object Zone "$AGENT" { endpoints = [ "$AGENT" ]; parent = "master" }
+object ApiListener "api" {
+  bind_host = "127.0.0.1"
+  bind_port = $MASTER_PORT
+}
+object ApiUser "$API_USER" {
+  password = "$API_PASSWORD"
+  permissions = [ "objects/query/*" ]
+}
+object Host "db" {
+  address = "$DB_HOST"
+  check_command = "kivrel_sysinfo"
+  enable_active_checks = false
+  zone = "master"
+}
+template Service "agent-service" {
+  host_name = "db"
+  zone = "master"
+  command_endpoint = "$AGENT"
+  check_interval = 2s
+  retry_interval = 2s
+  max_check_attempts = 1
+}
+object Service "health" {
+  import "agent-service"
+  check_command = "kivrel_dbhealth"
+  vars.kivrel_dbhealth_port = $DB_PORT
+  vars.kivrel_dbhealth_username = "$DB_USER"
+  vars.kivrel_dbhealth_password = "$DB_PASSWORD"
+}
+// The server names a socket client's host "localhost", a TCP one's by address.
+object Service "socket" {
+  import "agent-service"
+  check_command = "kivrel_dbquery"
+  vars.kivrel_dbquery_socket = "$DB_SOCKET"
+  vars.kivrel_dbquery_username = "$DB_USER"
+  vars.kivrel_dbquery_password = "$DB_PASSWORD"
+  vars.kivrel_dbquery_query = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID() AND HOST = 'localhost'"
+  vars.kivrel_dbquery_critical = "1:1"
+}
+object Service "rates" {
+  import "agent-service"
+  check_command = "kivrel_dbstatus"
+  vars.kivrel_dbstatus_port = $DB_PORT
+  vars.kivrel_dbstatus_username = "$DB_USER"
+  vars.kivrel_dbstatus_password = "$DB_PASSWORD"
+  vars.kivrel_dbstatus_expression = "rate(Questions)"
+  vars.kivrel_dbstatus_label = "questions"
+  vars.kivrel_dbstatus_state_directory = "$A/lib/kivrel-state"
+}
+object Service "replica" {
+  import "agent-service"
+  check_command = "kivrel_dbreplica"
+  vars.kivrel_dbreplica_port = $DB_REPLICA_PORT
+  vars.kivrel_dbreplica_username = "$DB_USER"
+  vars.kivrel_dbreplica_password = "$DB_PASSWORD"
+  vars.kivrel_dbreplica_warning = "60"
+  vars.kivrel_dbreplica_critical = "300"
+}
+EOF
+# The agent's home holds no option file that could log it in.
+HOME=$A/home setsid "$OBJECT_ENGINE" daemon -c "$A/etc/engine.conf" "${agent_defines[@]}" \
+  </dev/null >"$A/daemon.log" 2>&1 &
+AGENT_PID=$!
+setsid "$OBJECT_ENGINE" daemon -c "$M/etc/engine.conf" "${master_defines[@]}" \
+  </dev/null >"$M/daemon.log" 2>&1 &
+ENGINE_PID=$!
+API_PORT=$MASTER_PORT
+
+# Every service has a result from the agent, the rate one from a second run
+# that found the sample of the first.
+results=$TMP/agent-results
+deadline=$((SECONDS + RESULT_TIMEOUT))
+until read_results >"$results" 2>"$TMP/api.err" &&
+  (($(grep -c "^[a-z]* source $AGENT\$" "$results") == 4)) &&
+  grep -q '^rates output ' "$results" && ! grep -q '^rates output .*since start' "$results"; do
+  kill -0 "$ENGINE_PID" 2>/dev/null || fail "the master ended early"
+  kill -0 "$AGENT_PID" 2>/dev/null || fail "the agent ended early"
+  ((SECONDS < deadline)) ||
+    { cat "$TMP/api.err" "$results" >&2; fail "no results from the agent within ${RESULT_TIMEOUT}s"; }
+  sleep 0.5
+done
+agent_uid=$(awk '$1 == "Uid:" { print $2 }' "/proc/$AGENT_PID/status")
+stop_engine
+
+# The password is on no command line the engines served, stored or logged:
+# not in the results, the agent's files, nor the master's but its
+# configuration; and no login option file on the agent gave it.
+grep -rlF -- "$DB_PASSWORD" "$results" "$A" "$M/lib" "$M/log" "$M/daemon.log" >&2 &&
+  fail "the password left the master's configuration"
+grep -q "Running command.*check_dbhealth" "$A/log/debug.log" ||
+  fail "the agent's debug log names no command it ran"
+[[ -z "$(ls -A "$A/home")" ]] || fail "the agent's home is not empty"
+grep -E '^[a-z]+ (argv|command) .*(-p|--password)' "$results" >&2 &&
+  fail "a password option on a command line"
+
+# The rate's sample is on the agent, owned by the agent's user, not on the
+# master.
+state_files=$(find "$A/lib/kivrel-state/$agent_uid" -type f)
+[[ -n "$state_files" ]] || fail "no state on the agent"
+[[ "$(stat -c %u $state_files | sort -u)" == "$agent_uid" && "$agent_uid" == "$(id -u "$AGENT_USER")" ]] ||
+  fail "the agent's state is not owned by the agent's user $agent_uid"
+[[ -z "$(find "$M" -path '*kivrel-state*')" ]] || fail "state on the master"
+
+# Each result is what the program prints when run directly with the same
+# arguments and the password in the environment (numbers aside, which move;
+# the rate from a copy of the agent's sample).
+normalise() { sed -E 's/[0-9]+(\.[0-9]+)?/N/g; s/^ +| +$//g'; }
+mkdir "$TMP/direct-state"
+cp -r "$A/lib/kivrel-state/$agent_uid" "$TMP/direct-state/$(id -u)"
+for service in health socket rates replica; do
+  eval "argv=($(sed -n "s/^$service argv //p" "$results"))"
+  code=0
+  direct=$(env MYSQL_PWD="$DB_PASSWORD" KIVREL_PLUGIN_STATE_DIRECTORY="$TMP/direct-state" \
+    HOME="$A/home" "${argv[@]}") || code=$?
+  [[ "${argv[0]}" == "$BUILT_DIR/check_db"* ]] || fail "$service ran ${argv[0]}"
+  expect_line "$service exit $code"
+  engine=$(sed -n "s/^$service output //p" "$results" | normalise)
+  [[ "$engine" == "$(normalise <<<"${direct%%|*}")" ]] ||
+    fail "$service: the agent reported '$engine', the program prints '$direct'"
+  engine=$(sed -n "s/^$service perf //p" "$results" | paste -sd' ' | normalise)
+  [[ "$engine" == "$(normalise <<<"${direct#*|}")" ]] ||
+    fail "$service: the agent's performance data '$engine', the program's '$direct'"
+done
+expect_line "health exit 0"
+expect_match "socket output QUERY OK: .* returned 1\.000000 ?"
+expect_match "socket command $BUILT_DIR/check_dbquery -c 1:1 -q .* -s $DB_SOCKET -u $DB_USER"
+grep -E '^socket command .* -H ' "$results" >&2 && fail "the socket-only check got -H"
+expect_line "replica exit 0"
+expect_line "replica perf lag=0s;60;300;0"
 
 echo "engines_test.sh: all checks passed"
