@@ -51,8 +51,11 @@ trap 'rm -rf -- "$WORK"' EXIT
 export MYSQL_PWD=$DB_PASS KIVREL_PLUGIN_STATE_DIRECTORY=$WORK/state
 mkdir -p "$WORK/state"
 
-primary="-h $DB_HOST -P $DB_PORT -u $DB_USER"
-replica="-h $DB_HOST -P $DB_REPLICA_PORT -u $DB_USER"
+# The checks' options, and the client's.
+primary="-H $DB_HOST -P $DB_PORT -u $DB_USER"
+replica="-H $DB_HOST -P $DB_REPLICA_PORT -u $DB_USER"
+client_primary="-h $DB_HOST -P $DB_PORT -u $DB_USER"
+client_replica="-h $DB_HOST -P $DB_REPLICA_PORT -u $DB_USER"
 client="mariadb --skip-ssl -N -B"
 MODES="-m connections -m open-files -m buffer-pool-hit -m slow-queries -m long-query"
 
@@ -132,46 +135,51 @@ EOF
 longest="SELECT 'longest', COALESCE(MAX(TIME), 0) FROM information_schema.PROCESSLIST"
 longest+=" WHERE COMMAND NOT IN ('Sleep', 'Daemon', 'Binlog Dump') AND ID <> CONNECTION_ID()"
 cat >"$WORK/status.sh" <<EOF
-$client $primary -e "SHOW GLOBAL STATUS; SHOW GLOBAL VARIABLES; $longest" |
+$client $client_primary -e "SHOW GLOBAL STATUS; SHOW GLOBAL VARIABLES; $longest" |
   awk -v STATE="$WORK/status.state" -v PID=\$\$ -f "$WORK/status.awk" "$WORK/status.state" -
 EOF
 cat >"$WORK/health.sh" <<EOF
-$client $primary -e 'SHOW GLOBAL STATUS' | awk -f "$WORK/health.awk"
+$client $client_primary -e 'SHOW GLOBAL STATUS' | awk -f "$WORK/health.awk"
 EOF
 cat >"$WORK/replica.sh" <<EOF
-mariadb --skip-ssl $replica -E -e 'SHOW ALL REPLICAS STATUS' | awk -f "$WORK/replica.awk"
+mariadb --skip-ssl $client_replica -E -e 'SHOW ALL REPLICAS STATUS' | awk -f "$WORK/replica.awk"
 EOF
 
+# SERVER:NAME=COMMAND, SERVER the server whose counters the runs move.
 workloads=(
-  "check_dbstatus, 5 modes=$BENCH_BUILD/check_dbstatus $primary $MODES"
-  "mariadb | awk, 5 modes=sh $WORK/status.sh"
-  "check_dbhealth=$BENCH_BUILD/check_dbhealth $primary"
-  "mariadb | awk, health=sh $WORK/health.sh"
-  "check_dbreplica=$BENCH_BUILD/check_dbreplica $replica"
-  "mariadb | awk, replica=sh $WORK/replica.sh"
+  "primary:check_dbstatus, 5 modes=$BENCH_BUILD/check_dbstatus $primary $MODES"
+  "primary:mariadb | awk, 5 modes=sh $WORK/status.sh"
+  "primary:check_dbhealth=$BENCH_BUILD/check_dbhealth $primary"
+  "primary:mariadb | awk, health=sh $WORK/health.sh"
+  "replica:check_dbreplica=$BENCH_BUILD/check_dbreplica $replica"
+  "replica:mariadb | awk, replica=sh $WORK/replica.sh"
 )
 
 # Each must work once here and print one line; a failing run would measure
 # an error path.
 for workload in "${workloads[@]}"; do
+  name=${workload%%=*}
+  name=${name#*:}
   eval "set -- ${workload#*=}"
-  "$@" >"$WORK/line" || (($? < 3)) || { cat "$WORK/line"; echo "${workload%%=*} failed" >&2; exit 1; }
-  (($(wc -l <"$WORK/line") == 1)) || { cat "$WORK/line"; echo "${workload%%=*}: not one line" >&2; exit 1; }
-  printf '%-26s %s\n' "${workload%%=*}:" "$(cut -c1-110 "$WORK/line")"
+  "$@" >"$WORK/line" || (($? < 3)) || { cat "$WORK/line"; echo "$name failed" >&2; exit 1; }
+  (($(wc -l <"$WORK/line") == 1)) || { cat "$WORK/line"; echo "$name: not one line" >&2; exit 1; }
+  printf '%-26s %s\n' "$name:" "$(cut -c1-110 "$WORK/line")"
 done
 
 echo "== $SECONDS_EACH s per load, levels $LEVELS, $CORES cores"
-python3 - "$SECONDS_EACH" "$LEVELS" "$CORES" "$client $primary -e \"SHOW GLOBAL STATUS WHERE Variable_name IN ('Questions', 'Connections')\"" \
-  "${workloads[@]}" <<'PY'
+counters="-e \"SHOW GLOBAL STATUS WHERE Variable_name IN ('Questions', 'Connections')\""
+python3 - "$SECONDS_EACH" "$LEVELS" "$CORES" "$client $client_primary $counters" \
+  "$client $client_replica $counters" "${workloads[@]}" <<'PY'
 import resource, shlex, subprocess, sys, threading, time
 
 seconds, levels, cores = float(sys.argv[1]), [int(n) for n in sys.argv[2].split()], int(sys.argv[3])
-counters_command = shlex.split(sys.argv[4])
-workloads = [arg.split("=", 1) for arg in sys.argv[5:]]
+counters_commands = {"primary": shlex.split(sys.argv[4]), "replica": shlex.split(sys.argv[5])}
+workloads = [arg.split(":", 1)[0:1] + arg.split(":", 1)[1].split("=", 1) for arg in sys.argv[6:]]
 
 
-def counters():
-    out = subprocess.run(counters_command, capture_output=True, text=True, check=True).stdout
+def counters(server):
+    out = subprocess.run(counters_commands[server], capture_output=True, text=True,
+                         check=True).stdout
     values = dict(line.split("\t") for line in out.splitlines())
     return int(values["Questions"]), int(values["Connections"])
 
@@ -181,7 +189,7 @@ def child_cpu():
     return usage.ru_utime + usage.ru_stime
 
 
-def load(argv, level):
+def load(server, argv, level):
     runs = [0] * level
     end = time.monotonic() + seconds
 
@@ -190,7 +198,7 @@ def load(argv, level):
             subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             runs[slot] += 1
 
-    questions, connections = counters()
+    questions, connections = counters(server)
     cpu, start = child_cpu(), time.monotonic()
     threads = [threading.Thread(target=worker, args=(slot,)) for slot in range(level)]
     for thread in threads:
@@ -198,7 +206,7 @@ def load(argv, level):
     for thread in threads:
         thread.join()
     elapsed, cpu = time.monotonic() - start, child_cpu() - cpu
-    questions2, connections2 = counters()
+    questions2, connections2 = counters(server)
     total = sum(runs)
     # Less the reading of the counters: one statement, one connection.
     return {
@@ -214,15 +222,15 @@ def load(argv, level):
 results = {}
 print(f"{'program':<26} {'level':>5} {'runs/s':>8} {'runs/s/core':>11} {'client CPU %':>12}"
       f" {'runs/CPU-s':>10} {'stmts/s':>8} {'conn/s':>7}")
-for name, command in workloads:
+for server, name, command in workloads:
     argv = shlex.split(command)
     for level in levels:
-        r = results[name, level] = load(argv, level)
+        r = results[name, level] = load(server, argv, level)
         print(f"{name:<26} {level:>5} {r['rate']:>8.1f} {r['per_core']:>11.1f}"
               f" {r['cpu_share']:>12.1f} {r['per_cpu']:>10.1f} {r['stmts']:>8.1f} {r['conns']:>7.1f}",
               flush=True)
 print("== each check against its pipeline (runs/s ratio, runs/CPU-s ratio)")
-for (check, _), (pipeline, _) in zip(workloads[0::2], workloads[1::2]):
+for (_, check, _), (_, pipeline, _) in zip(workloads[0::2], workloads[1::2]):
     for level in levels:
         a, b = results[check, level], results[pipeline, level]
         print(f"{check:<26} {level:>5}  {a['rate'] / b['rate']:5.2f}x  {a['per_cpu'] / b['per_cpu']:5.2f}x")

@@ -24,9 +24,16 @@
 #      performance data as the engine parsed them;
 #   4. runs the classic core likewise on the commands whose arguments need
 #      care (a query with single quotes, the commands without ranges), and
-#      reads its results from its status file.
-# Everything lives in a temporary directory; the engine is stopped and the
-# directory removed however the test ends.
+#      reads its results from its status file;
+#   5. runs a second private object engine as the agent of a master, its
+#      certificate signed by the master's CA, both including the same copy:
+#      the master runs the health, socket, rate and replica services on the
+#      agent (command_endpoint) and reads their results over its API, which
+#      must be what the programs print when run directly; the password is
+#      in no command line or file either side keeps, but for the master's
+#      configuration; the rate's sample stays on the agent, its user's.
+# Everything lives in a temporary directory; the engines are stopped by
+# their pids and the directory removed however the test ends.
 set -euo pipefail
 
 readonly API_USER=kivrel
