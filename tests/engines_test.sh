@@ -918,13 +918,6 @@ template Service "agent-service" {
   retry_interval = 2s
   max_check_attempts = 1
 }
-object Service "health" {
-  import "agent-service"
-  check_command = "kivrel_dbhealth"
-  vars.kivrel_dbhealth_port = $DB_PORT
-  vars.kivrel_dbhealth_username = "$DB_USER"
-  vars.kivrel_dbhealth_password = "$DB_PASSWORD"
-}
 // The server names a socket client's host "localhost", a TCP one's by address.
 object Service "socket" {
   import "agent-service"
@@ -935,26 +928,12 @@ object Service "socket" {
   vars.kivrel_dbquery_query = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = CONNECTION_ID() AND HOST = 'localhost'"
   vars.kivrel_dbquery_critical = "1:1"
 }
-object Service "rates" {
-  import "agent-service"
-  check_command = "kivrel_dbstatus"
-  vars.kivrel_dbstatus_port = $DB_PORT
-  vars.kivrel_dbstatus_username = "$DB_USER"
-  vars.kivrel_dbstatus_password = "$DB_PASSWORD"
-  vars.kivrel_dbstatus_expression = "rate(Questions)"
-  vars.kivrel_dbstatus_label = "questions"
-  vars.kivrel_dbstatus_state_directory = "$A/lib/kivrel-state"
-}
-object Service "replica" {
-  import "agent-service"
-  check_command = "kivrel_dbreplica"
-  vars.kivrel_dbreplica_port = $DB_REPLICA_PORT
-  vars.kivrel_dbreplica_username = "$DB_USER"
-  vars.kivrel_dbreplica_password = "$DB_PASSWORD"
-  vars.kivrel_dbreplica_warning = "60"
-  vars.kivrel_dbreplica_critical = "300"
-}
 EOF
+# The health, rate and replica services of the local run, on the agent, the
+# rate's state directory there.
+awk '/^object Service "(health|rates|channels)" \{$/, /^\}$/' "$I/etc/engine.conf" |
+  sed "s/\"kivrel-service\"/\"agent-service\"/; s|\"$I/state\"|\"$A/lib/kivrel-state\"|" \
+    >>"$M/etc/engine.conf"
 # The agent's home holds no option file that could log it in.
 HOME=$A/home setsid "$OBJECT_ENGINE" daemon -c "$A/etc/engine.conf" "${agent_defines[@]}" \
   </dev/null >"$A/daemon.log" 2>&1 &
@@ -1005,7 +984,7 @@ state_files=$(find "$A/lib/kivrel-state/$agent_uid" -type f)
 normalise() { sed -E 's/[0-9]+(\.[0-9]+)?/N/g; s/^ +| +$//g'; }
 mkdir "$TMP/direct-state"
 cp -r "$A/lib/kivrel-state/$agent_uid" "$TMP/direct-state/$(id -u)"
-for service in health socket rates replica; do
+for service in health socket rates channels; do
   eval "argv=($(sed -n "s/^$service argv //p" "$results"))"
   code=0
   direct=$(env MYSQL_PWD="$DB_PASSWORD" KIVREL_PLUGIN_STATE_DIRECTORY="$TMP/direct-state" \
@@ -1023,7 +1002,8 @@ expect_line "health exit 0"
 expect_match "socket output QUERY OK: .* returned 1\.000000 ?"
 expect_match "socket command $BUILT_DIR/check_dbquery -c 1:1 -q .* -s $DB_SOCKET -u $DB_USER"
 grep -E '^socket command .* -H ' "$results" >&2 && fail "the socket-only check got -H"
-expect_line "replica exit 0"
-expect_line "replica perf lag=0s;60;300;0"
+expect_line "channels exit 0"
+expect_line "channels perf lag_east=0s;60;300;0"
+expect_line "rates exit 1"
 
 echo "engines_test.sh: all checks passed"
