@@ -835,6 +835,7 @@ node_defines() {
 # what it keeps tells its user from the master's.
 AGENT_USER=$(id -un)
 chmod 711 "$TMP"
+# shellcheck disable=SC2016  # the probe's own arguments
 if ((EUID == 0)) && setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups \
   sh -c 'test -x "$1" && test -w "$2" && test -x "$3"' sh "$BUILT_DIR/check_dbhealth" \
   "$DB_SOCKET" "$TMP" 2>/dev/null; then
@@ -972,9 +973,10 @@ grep -E '^[a-z]+ (argv|command) .*(-p|--password)' "$results" >&2 &&
 
 # The rate's sample is on the agent, owned by the agent's user, not on the
 # master.
-state_files=$(find "$A/lib/kivrel-state/$agent_uid" -type f)
-[[ -n "$state_files" ]] || fail "no state on the agent"
-[[ "$(stat -c %u $state_files | sort -u)" == "$agent_uid" && "$agent_uid" == "$(id -u "$AGENT_USER")" ]] ||
+mapfile -t state_files < <(find "$A/lib/kivrel-state/$agent_uid" -type f)
+((${#state_files[@]} > 0)) || fail "no state on the agent"
+[[ "$(stat -c %u "${state_files[@]}" | sort -u)" == "$agent_uid" &&
+  "$agent_uid" == "$(id -u "$AGENT_USER")" ]] ||
   fail "the agent's state is not owned by the agent's user $agent_uid"
 [[ -z "$(find "$M" -path '*kivrel-state*')" ]] || fail "state on the master"
 
@@ -984,6 +986,7 @@ state_files=$(find "$A/lib/kivrel-state/$agent_uid" -type f)
 normalise() { sed -E 's/[0-9]+(\.[0-9]+)?/N/g; s/^ +| +$//g'; }
 mkdir "$TMP/direct-state"
 cp -r "$A/lib/kivrel-state/$agent_uid" "$TMP/direct-state/$(id -u)"
+argv=()
 for service in health socket rates channels; do
   eval "argv=($(sed -n "s/^$service argv //p" "$results"))"
   code=0
