@@ -243,8 +243,8 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
       " s, lag and heartbeat lag differ by \\1 s; " + beat + " \\| lag_east=\\1s;2;;0 "
       "seconds_behind_east=0s;;;0 lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
   // Told to, east reads the primary's row; a bare id serves one channel.
-  for (const Args& ids : {Args{"--heartbeat-server-id=EAST=1"},
-                          Args{"--channel=east", "--heartbeat-server-id=1"}}) {
+  for (const Args& ids : {Args{"-w", "2", "--heartbeat-server-id=EAST=1"},
+                          Args{"-w", "2", "--channel=east", "--heartbeat-server-id=1"}}) {
     r = Replica(with(ids));
     EXPECT_EQ(r.exit_code, 0) << r.out;
   }
