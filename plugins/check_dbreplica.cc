@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <strings.h>
+#include <utility>
 #include <vector>
 
 #include "common.h"
@@ -37,8 +39,16 @@ static char *lag_critical = nullptr;  // are built
 static std::vector<std::string> wanted_channels;  // --channel; empty: all
 static std::string heartbeat_table;                // --heartbeat DB.TABLE, quoted
 static bool heartbeat_utc = false;
+// --heartbeat-server-id: CHANNEL=ID for a channel, or one ID (bare_server_id)
+// for the one channel checked.
+static std::vector<std::pair<std::string, unsigned long>> channel_server_ids;
+static std::optional<unsigned long> bare_server_id;
+static bool heartbeat_options = false;  // an option that needs --heartbeat
 static int not_replica_state = STATE_WARNING;
 static read_only_rule read_only_wanted = read_only_rule::unchecked;  // --read-only
+
+static const char bare_id_needs_one_channel[] =
+	N_("--heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID for each channel");
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
@@ -56,23 +66,37 @@ static bool same_channel(const std::string &a, const std::string &b) {
 	return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+// The verdict on one channel, with the heartbeat row given for it.
+static channel_verdict judge_one(const channel_row &row, const std::map<unsigned long, double> &heartbeats) {
+	channel_settings own = settings;
+	own.heartbeat_server_id = bare_server_id;
+	for (const auto &[name, id] : channel_server_ids)
+		if (same_channel(row.name, name))
+			own.heartbeat_server_id = id;
+	return judge_channel(row, heartbeats, own);
+}
+
 // The channels to report on: all of them, or the ones named, in the order
-// named, with a verdict for each name that matches none.
+// named, with a verdict for each name that matches none; a channel given a
+// heartbeat row counts as named.
 static std::vector<channel_verdict> judge(const std::vector<channel_row> &channels,
                                           const std::map<unsigned long, double> &heartbeats) {
 	std::vector<channel_verdict> verdicts;
-	if (wanted_channels.empty()) {
+	std::vector<std::string> names = wanted_channels;
+	if (names.empty()) {
 		for (const channel_row &row : channels)
-			verdicts.push_back(judge_channel(row, heartbeats, settings));
-		return verdicts;
+			verdicts.push_back(judge_one(row, heartbeats));
+		for (const auto &[name, id] : channel_server_ids)
+			if (std::none_of(channels.begin(), channels.end(),
+			                 [&name](const channel_row &row) { return same_channel(row.name, name); }))
+				names.push_back(name);
 	}
-	for (const std::string &name : wanted_channels) {
+	for (const std::string &name : names) {
 		const channel_row *found = nullptr;
 		for (const channel_row &row : channels)
 			if (same_channel(row.name, name))
 				found = &row;
-		verdicts.push_back(found ? judge_channel(*found, heartbeats, settings)
-		                         : missing_channel(name));
+		verdicts.push_back(found ? judge_one(*found, heartbeats) : missing_channel(name));
 	}
 	return verdicts;
 }
@@ -121,6 +145,12 @@ int main(int argc, char **argv) {
 		db_die(std::max(not_replica_state, read_only_state), "%s%s\n", read_only.c_str(),
 		       _("not a replica"));
 	}
+	// One id for several channels would read one source's heartbeat as
+	// every channel's.
+	if (bare_server_id && wanted_channels.empty() && channels.size() > 1) {
+		mysql_close(&mysql);
+		db_die(STATE_UNKNOWN, "%s\n", _(bare_id_needs_one_channel));
+	}
 	std::map<unsigned long, double> heartbeats;
 	if (settings.heartbeat)
 		heartbeats = read_heartbeat_table(&mysql);
@@ -137,6 +167,8 @@ enum {
 	OPT_HEARTBEAT,
 	OPT_HEARTBEAT_SERVER_ID,
 	OPT_HEARTBEAT_UTC,
+	OPT_HEARTBEAT_SKEW,
+	OPT_LAG_DISAGREEMENT,
 	OPT_SUBTRACT_DELAY,
 	OPT_NOT_REPLICA,
 	OPT_READ_ONLY,
@@ -151,6 +183,8 @@ static const struct option longopts[] = {
 	{"heartbeat", required_argument, nullptr, OPT_HEARTBEAT},
 	{"heartbeat-server-id", required_argument, nullptr, OPT_HEARTBEAT_SERVER_ID},
 	{"heartbeat-utc", no_argument, nullptr, OPT_HEARTBEAT_UTC},
+	{"heartbeat-skew", required_argument, nullptr, OPT_HEARTBEAT_SKEW},
+	{"lag-disagreement", required_argument, nullptr, OPT_LAG_DISAGREEMENT},
 	{"subtract-delay", no_argument, nullptr, OPT_SUBTRACT_DELAY},
 	{"not-replica", required_argument, nullptr, OPT_NOT_REPLICA},
 	{"read-only", required_argument, nullptr, OPT_READ_ONLY},
@@ -167,6 +201,32 @@ static unsigned long server_id_option(const char *text) {
 	if (!*text || *end || !strchr("0123456789", text[0]) || id == 0 || id > 4294967295ULL)
 		usage2(_("Invalid server id"), text);
 	return static_cast<unsigned long>(id);
+}
+
+// CHANNEL=ID (the channel's name is all before the last "="), or ID.
+static void heartbeat_server_id_option(const char *text) {
+	const char *equals = strrchr(text, '=');
+	if (!equals) {
+		bare_server_id = server_id_option(text);
+		return;
+	}
+	const std::string name(text, equals - text);
+	const unsigned long id = server_id_option(equals + 1);
+	for (auto &[known, known_id] : channel_server_ids)
+		if (same_channel(known, name)) {
+			if (known_id != id)
+				usage2(_("Two heartbeat server ids for one channel"), text);
+			return;
+		}
+	channel_server_ids.emplace_back(name, id);
+}
+
+// A number of seconds, 0 or more.
+static double seconds_option(const char *text) {
+	double value = 0;
+	if (!kr_read_number(text, &value) || value < 0)
+		usage2(_("Invalid number of seconds"), text);
+	return value;
 }
 
 // DB.TABLE, both parts given, as SQL: each part an identifier.
@@ -201,10 +261,20 @@ static void apply_option(int c, char *arg) {
 		settings.heartbeat = true;
 		break;
 	case OPT_HEARTBEAT_SERVER_ID:
-		settings.heartbeat_server_id = server_id_option(arg);
+		heartbeat_server_id_option(arg);
+		heartbeat_options = true;
 		break;
 	case OPT_HEARTBEAT_UTC:
 		heartbeat_utc = true;
+		heartbeat_options = true;
+		break;
+	case OPT_HEARTBEAT_SKEW:
+		settings.heartbeat_skew = seconds_option(arg);
+		heartbeat_options = true;
+		break;
+	case OPT_LAG_DISAGREEMENT:
+		settings.lag_disagreement = seconds_option(arg);
+		heartbeat_options = true;
 		break;
 	case OPT_SUBTRACT_DELAY:
 		settings.subtract_delay = true;
@@ -230,8 +300,18 @@ static void apply_option(int c, char *arg) {
 static int process_arguments(int argc, char **argv) {
 	if (db_parse_options(argc, argv, short_options, longopts, &conn, apply_option, print_help) == ERROR)
 		return ERROR;
-	if ((heartbeat_utc || settings.heartbeat_server_id) && !settings.heartbeat)
-		usage(_("--heartbeat-server-id and --heartbeat-utc need --heartbeat"));
+	if (heartbeat_options && !settings.heartbeat)
+		usage(_("--heartbeat-server-id, --heartbeat-utc, --heartbeat-skew and --lag-disagreement need "
+		        "--heartbeat"));
+	if (bare_server_id && !channel_server_ids.empty())
+		usage(_("--heartbeat-server-id takes either one ID or CHANNEL=ID for each channel"));
+	if (bare_server_id && wanted_channels.size() > 1)
+		usage(_(bare_id_needs_one_channel));
+	for (const auto &[name, id] : channel_server_ids)
+		if (!wanted_channels.empty() &&
+		    std::none_of(wanted_channels.begin(), wanted_channels.end(),
+		                 [&name](const std::string &wanted) { return same_channel(wanted, name); }))
+			usage2(_("--heartbeat-server-id names a channel that is not checked"), name.c_str());
 	set_thresholds(&settings.lag, lag_warning, lag_critical);
 	db_state_no_positional(argc, argv, &conn);
 	return OK;
@@ -241,7 +321,8 @@ void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	db_state_usage_connection();
 	printf("       [--channel=NAME]... [-w RANGE] [-c RANGE]\n");
-	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=ID] [--heartbeat-utc]]\n");
+	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=[CHANNEL=]ID]... [--heartbeat-utc]\n");
+	printf("        [--heartbeat-skew=SECONDS] [--lag-disagreement=SECONDS]]\n");
 	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
 	printf("       [--read-only=auto|on|off]\n");
 }
@@ -263,11 +344,19 @@ static void print_help(void) {
 	db_help_entry("--heartbeat=DB.TABLE",
 	              _("Measure the lag from this heartbeat table (columns ts and server_id)"));
 	printf("    %s\n", _("instead of Seconds_Behind_Master; no row for the source is CRITICAL."));
-	db_help_entry("--heartbeat-server-id=ID",
-	              _("The heartbeat row to read (default: each channel's source server id)"));
+	db_help_entry("--heartbeat-server-id=[CHANNEL=]ID",
+	              _("The heartbeat row to read for CHANNEL (repeatable; default: each channel's"));
+	printf("    %s\n", _("source server id). A bare ID needs exactly one channel checked."));
 	db_help_entry("--heartbeat-utc", _("The heartbeat times are in UTC"));
+	db_help_entry("--heartbeat-skew=SECONDS",
+	              _("A heartbeat further in the future is WARNING: the clocks or time zones"));
+	printf("    %s\n", _("disagree, and the lag the server reports is judged instead (default: 2)"));
+	db_help_entry("--lag-disagreement=SECONDS",
+	              _("WARNING when the server's lag and the heartbeat lag differ by more"));
+	printf("    %s\n", _("than this"));
 	db_help_entry("--subtract-delay",
-	              _("Classify the lag less the channel's configured delay (SQL_Delay)"));
+	              _("Classify the lag less the channel's configured delay (SQL_Delay); the"));
+	printf("    %s\n", _("performance data also shows the lag before subtraction as lag_raw"));
 	db_help_entry("--not-replica=STATE",
 	              _("State when the server has no channel at all (default: warning)"));
 	db_help_entry("--read-only=auto|on|off",

@@ -181,15 +181,15 @@ TEST_F(CheckDbreplica, IoThreadStillConnecting) {
   EXPECT_EQ(r.exit_code, 2);
 }
 
-// pt-heartbeat writing the primary's heartbeat row every half second, until
-// the object ends or Stop is called.
+// pt-heartbeat writing the heartbeat row of the server at \a socket every
+// half second, until the object ends or Stop is called.
 class Heartbeat {
  public:
-  explicit Heartbeat(const TestServer& server) {
+  explicit Heartbeat(const std::string& socket) {
     const passwd* admin = getpwuid(geteuid());
     child_ = StartProgram({"/usr/bin/pt-heartbeat", "--update", "--create-table", "--utc",
                            "--interval=0.5", "--database=kivrel_test", "--table=heartbeat",
-                           "--socket=" + server.socket, "--user=" + std::string(admin->pw_name)});
+                           "--socket=" + socket, "--user=" + std::string(admin->pw_name)});
   }
   ~Heartbeat() { Stop(); }
   void Stop() {
@@ -211,31 +211,62 @@ TEST_F(CheckDbreplica, HeartbeatLag) {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
-  Heartbeat heartbeat(server_);
+  // The second primary writes its own row (server id 3) into the same table.
+  ServerSql("east", "SET SESSION sql_log_bin = 0; CREATE DATABASE IF NOT EXISTS kivrel_test");
+  Heartbeat primary(server_.socket);
+  Heartbeat east(server_.east_socket);
   RunResult r;
   // A row a run before left behind counts only once it is fresh again.
-  ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"--channel=", "-w", "2"}))).exit_code == 0; }))
-      << r.out;
+  ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"-w", "2"}))).exit_code == 0; })) << r.out;
   const std::string beat = "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag (0|0\\.[0-9]+|1(\\.[0-9]+)?) s";
-  r = Replica(with({"-w", "2"}));
-  EXPECT_TRUE(std::regex_match(r.out, std::regex(
-      "REPLICA CRITICAL: 2 channels: 'east' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server "
-      "id 3; " + beat + " \\| seconds_behind_east=0s;;;0 lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
-  // One source's row for every channel.
-  r = Replica(with({"-w", "2", "--heartbeat-server-id=1"}));
-  EXPECT_EQ(r.exit_code, 0) << r.out;
+  // One bare id for two channels would be one source's heartbeat for both.
+  r = Replica(with({"--heartbeat-server-id=1"}));
+  EXPECT_EQ(r.out, "REPLICA UNKNOWN: --heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID "
+                   "for each channel\n");
+  EXPECT_EQ(r.exit_code, 3);
 
-  // Stopped, the heartbeat ages while Seconds_Behind_Master stays 0.
-  heartbeat.Stop();
+  // Stopped, east's heartbeat ages while its Seconds_Behind_Master stays 0;
+  // the default channel reads its own source's row, still fresh.
+  east.Stop();
+  const std::string aged = "(2\\.[0-9]*[1-9]|[3-9](\\.[0-9]+)?|[1-9][0-9]+(\\.[0-9]+)?)";
+  ASSERT_TRUE(WaitFor([&] {
+    return (r = Replica(with({"--lag-disagreement=2", "-w", "2"}))).exit_code == 1;
+  })) << r.out;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(
+      "REPLICA WARNING: 2 channels: 'east' IO Yes, SQL Yes, lag 0 s, heartbeat lag " + aged +
+      " s, lag and heartbeat lag differ by \\1 s; " + beat + " \\| lag_east=\\1s;2;;0 "
+      "seconds_behind_east=0s;;;0 lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
+  // Told to, east reads the primary's row; a bare id serves one channel.
+  for (const Args& ids : {Args{"-w", "2", "--heartbeat-server-id=EAST=1"},
+                          Args{"-w", "2", "--channel=east", "--heartbeat-server-id=1"}}) {
+    r = Replica(with(ids));
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+  }
+
+  primary.Stop();
   ASSERT_TRUE(WaitFor([&] { return (r = Replica(with({"--channel=", "-w", "2"}))).exit_code == 1; }))
       << r.out;
   EXPECT_TRUE(std::regex_match(r.out, std::regex(
-      "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat lag (2\\.[0-9]*[1-9]|[3-9]"
-      "(\\.[0-9]+)?) s \\| lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
+      "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat lag " + aged +
+      " s \\| lag=[0-9.]+s;2;;0 seconds_behind=0s;;;0\n"))) << r.out;
+}
+
+// A heartbeat written an hour ahead hides no lag: it is named.
+TEST_F(CheckDbreplica, HeartbeatFromTheFuture) {
+  ServerSql("replica", "CREATE TABLE IF NOT EXISTS kivrel_test.heartbeat_ahead (server_id INT PRIMARY "
+                       "KEY, ts DATETIME(6)); REPLACE INTO kivrel_test.heartbeat_ahead VALUES "
+                       "(1, UTC_TIMESTAMP(6) + INTERVAL 1 HOUR)");
+  RunResult r =
+      Replica({"--heartbeat=kivrel_test.heartbeat_ahead", "--heartbeat-utc", "--channel=", "-w", "2"});
+  EXPECT_EQ(r.out, "REPLICA WARNING: 1 channel: '' IO Yes, SQL Yes, lag 0 s, heartbeat 3600 s in the future: "
+                   "the clocks or time zones disagree | seconds_behind=0s;2;;0\n");
+  EXPECT_EQ(r.exit_code, 1);
 }
 
 TEST(CheckDbreplicaCommandLine, Errors) {
   const std::string usage = "Usage:\n check_dbreplica [-H host]";
+  const std::string needs =
+      "--heartbeat-server-id, --heartbeat-utc, --heartbeat-skew and --lag-disagreement need --heartbeat\n";
   const struct {
     Args args;
     std::string out;  // the first line, then the usage
@@ -246,10 +277,18 @@ TEST(CheckDbreplicaCommandLine, Errors) {
       {{"--heartbeat=.t"}, "REPLICA UNKNOWN: Invalid heartbeat table (expected DB.TABLE) - .t\n"},
       {{"--heartbeat=db.t", "--heartbeat-server-id=0"}, "REPLICA UNKNOWN: Invalid server id - 0\n"},
       {{"--heartbeat-server-id=4294967296"}, "REPLICA UNKNOWN: Invalid server id - 4294967296\n"},
-      {{"--heartbeat-utc"},
-       "REPLICA UNKNOWN: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
-      {{"--heartbeat-server-id=7"},
-       "REPLICA UNKNOWN: --heartbeat-server-id and --heartbeat-utc need --heartbeat\n"},
+      {{"--heartbeat-utc"}, "REPLICA UNKNOWN: " + needs},
+      {{"--heartbeat-server-id=7"}, "REPLICA UNKNOWN: " + needs},
+      {{"--heartbeat=db.t", "--heartbeat-skew=-1"}, "REPLICA UNKNOWN: Invalid number of seconds - -1\n"},
+      {{"--heartbeat=db.t", "--heartbeat-server-id=7", "--channel=a", "--channel=b"},
+       "REPLICA UNKNOWN: --heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID for each "
+       "channel\n"},
+      {{"--heartbeat=db.t", "--heartbeat-server-id=7", "--heartbeat-server-id=a=8"},
+       "REPLICA UNKNOWN: --heartbeat-server-id takes either one ID or CHANNEL=ID for each channel\n"},
+      {{"--heartbeat=db.t", "--heartbeat-server-id=a=8", "--heartbeat-server-id=A=9"},
+       "REPLICA UNKNOWN: Two heartbeat server ids for one channel - A=9\n"},
+      {{"--heartbeat=db.t", "--channel=east", "--heartbeat-server-id=west=8"},
+       "REPLICA UNKNOWN: --heartbeat-server-id names a channel that is not checked - west\n"},
       {{"--not-replica=2"},
        "REPLICA UNKNOWN: Invalid state (expected ok, warning, critical or unknown) - 2\n"},
       {{"replica.example"}, "REPLICA UNKNOWN: Unexpected argument - replica.example\n"},

@@ -37,7 +37,7 @@ db_rows Rows(const std::vector<std::string>& names, const std::vector<const char
 struct channel_case {
   const char* what;
   std::vector<const char*> values;  // in the order of kMariaDb
-  std::vector<const char*> options;  // w, c, delay, heartbeat, hb-id, verbose
+  std::vector<const char*> options;  // w, c, delay, heartbeat, hb-id, skew, disagree, verbose
   int state;
   std::string text;
   std::string perf;
@@ -72,13 +72,16 @@ TEST(ReplicaChannels, JudgesChannels) {
       {"lag beyond a double", with({{2, "No"}, {3, "1e400"}}), {}, STATE_UNKNOWN,
        "'' IO Yes, SQL No, lag 1e400, lag is not a number: 1e400", ""},
       {"delay no number", with({{7, "x|y"}}), {"delay"}, STATE_UNKNOWN,
-       "'' IO Yes, SQL Yes, lag 0 s, SQL_Delay is not a number: x/y", "lag=0s;;;0"},
+       "'' IO Yes, SQL Yes, lag 0 s, SQL_Delay is not a number: x/y", "lag=0s;;;0 lag_raw=0s;;;0"},
       {"name that would break the line and the label", with({{0, "e|a=s't\nx"}}), {}, STATE_OK,
        "'e/a=s't x' IO Yes, SQL Yes, lag 0 s", "lag_e_a_s_t_x=0s;;;0"},
       {"delay subtracted", with({{3, "3700"}, {7, "3600"}}), {"w=60", "delay"}, STATE_WARNING,
-       "'' IO Yes, SQL Yes, lag 100 s", "lag=100s;60;;0"},
+       "'' IO Yes, SQL Yes, lag 100 s", "lag=100s;60;;0 lag_raw=3700s;;;0"},
       {"delay never below 0", with({{3, "100"}, {7, "3600"}}), {"w=60", "delay"}, STATE_OK,
-       "'' IO Yes, SQL Yes, lag 0 s", "lag=0s;60;;0"},
+       "'' IO Yes, SQL Yes, lag 0 s", "lag=0s;60;;0 lag_raw=100s;;;0"},
+      {"delay subtracted from the heartbeat", with({{0, "east"}, {3, "3700"}, {4, "7"}, {7, "3600"}}),
+       {"w=60", "delay", "heartbeat"}, STATE_OK, "'east' IO Yes, SQL Yes, lag 100 s, heartbeat lag 50.5 s",
+       "lag_east=50.5s;60;;0 lag_raw_east=3650.5s;;;0 seconds_behind_east=100s;;;0"},
       {"delay kept", with({{3, "3700"}, {7, "3600"}}), {"w=60"}, STATE_WARNING,
        "'' IO Yes, SQL Yes, lag 3700 s", "lag=3700s;60;;0"},
       {"heartbeat of the source", with({{3, "9"}}), {"w=2", "heartbeat"}, STATE_OK,
@@ -88,12 +91,28 @@ TEST(ReplicaChannels, JudgesChannels) {
        "lag_east=2.5s;2;;0 seconds_behind_east=0s;;;0"},
       {"heartbeat of another id", ok, {"w=2", "heartbeat", "id=3"}, STATE_WARNING,
        "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s", "lag=2.5s;2;;0 seconds_behind=0s;;;0"},
-      {"no heartbeat row", with({{4, "7"}}), {"heartbeat"}, STATE_CRITICAL,
-       "'' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server id 7", "seconds_behind=0s;;;0"},
+      {"heartbeat an hour ahead", with({{4, "5"}}), {"w=2", "heartbeat"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat 3600 s in the future: the clocks or time zones disagree",
+       "seconds_behind=0s;2;;0"},
+      {"heartbeat ahead, the server's lag judged", with({{3, "400"}, {4, "5"}}),
+       {"w=2", "c=300", "heartbeat"}, STATE_CRITICAL,
+       "'' IO Yes, SQL Yes, lag 400 s, heartbeat 3600 s in the future: the clocks or time zones disagree",
+       "seconds_behind=400s;2;300;0"},
+      {"heartbeat ahead within the skew", with({{4, "6"}}), {"heartbeat"}, STATE_OK,
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 0 s", "lag=0s;;;0 seconds_behind=0s;;;0"},
+      {"heartbeat ahead beyond the skew", with({{4, "6"}}), {"heartbeat", "skew=1"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat 2 s in the future: the clocks or time zones disagree",
+       "seconds_behind=0s;;;0"},
+      {"lags that disagree", with({{4, "3"}}), {"heartbeat", "disagree=2"}, STATE_WARNING,
+       "'' IO Yes, SQL Yes, lag 0 s, heartbeat lag 2.5 s, lag and heartbeat lag differ by 2.5 s",
+       "lag=2.5s;;;0 seconds_behind=0s;;;0"},
+      {"no heartbeat row", with({{4, "8"}}), {"heartbeat"}, STATE_CRITICAL,
+       "'' IO Yes, SQL Yes, lag 0 s, no heartbeat row for server id 8", "seconds_behind=0s;;;0"},
       {"verbose", with({{12, "Slave_Pos"}, {13, "0-1-20"}}), {"verbose"}, STATE_OK,
        "'' IO Yes, SQL Yes, lag 0 s, source db1:3306, GTID 0-1-20", "lag=0s;;;0"},
   };
-  const std::map<unsigned long, double> heartbeats = {{1, 0.5}, {3, 2.5}};
+  const std::map<unsigned long, double> heartbeats = {
+      {1, 0.5}, {3, 2.5}, {5, -3600.2}, {6, -1.5}, {7, 3650.5}};
   for (const auto& c : cases) {
     channel_settings settings;
     char *warning = nullptr, *critical = nullptr;
@@ -105,6 +124,8 @@ TEST(ReplicaChannels, JudgesChannels) {
       settings.heartbeat |= option == "heartbeat";
       settings.verbose |= option == "verbose";
       if (option == "id=3") settings.heartbeat_server_id = 3;
+      if (option.rfind("skew=", 0) == 0) settings.heartbeat_skew = std::stod(option.substr(5));
+      if (option.rfind("disagree=", 0) == 0) settings.lag_disagreement = std::stod(option.substr(9));
     }
     set_thresholds(&settings.lag, warning, critical);
     // The same row in MySQL's spelling gives the same verdict (its GTID

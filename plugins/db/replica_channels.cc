@@ -139,9 +139,10 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 	// A delayed replica is behind by design; what it lags beyond that counts.
 	auto less_delay = [delay](double lag) { return std::max(0.0, lag - delay); };
 
-	std::optional<double> lag = number(row.lag);
-	if (lag)
-		lag = less_delay(*lag);
+	const std::optional<double> raw_lag = number(row.lag);
+	std::optional<double> lag;
+	if (raw_lag)
+		lag = less_delay(*raw_lag);
 	const bool running = is_yes(row.io_running) && is_yes(row.sql_running);
 	std::string problems;
 	if (!running || !lag) {
@@ -157,27 +158,50 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 		                                 shown(row.lag && !lag ? row.lag : row.sql_delay).c_str());
 	}
 
-	std::optional<double> heartbeat;
+	// Worse than v.state so far, where a thread or the lag has not made it
+	// CRITICAL or UNKNOWN already.
+	auto at_least = [&v](int state) {
+		if (v.state == STATE_OK || v.state == STATE_WARNING)
+			v.state = std::max(v.state, state);
+	};
+	std::optional<double> heartbeat, raw_heartbeat;
+	bool future = false;
 	std::string heartbeat_text;
 	if (settings.heartbeat) {
 		std::optional<unsigned long> id = settings.heartbeat_server_id;
 		if (!id)
 			id = server_id(row.source_server_id);
 		auto found = id ? heartbeats.find(*id) : heartbeats.end();
-		if (found != heartbeats.end()) {
-			// A source clock ahead of the replica's reads as no lag.
-			heartbeat = less_delay(found->second);
-			heartbeat_text = ", " + status_printf(_("heartbeat lag %s s"), seconds(*heartbeat).c_str());
-		} else {
+		if (found == heartbeats.end()) {
 			v.state = std::max(v.state, static_cast<int>(STATE_CRITICAL));
 			problems += ", " + status_printf(_("no heartbeat row for server id %s"),
 			                      id ? std::to_string(*id).c_str() : "NULL");
+		} else if (found->second < -settings.heartbeat_skew) {
+			// A heartbeat from the future hides any lag behind it.
+			future = true;
+			at_least(STATE_WARNING);
+			heartbeat_text = ", " + status_printf(_("heartbeat %s s in the future: the clocks or time zones disagree"),
+			                                      seconds(std::round(-found->second)).c_str());
+		} else {
+			// Within the skew, a source clock a little ahead reads as no lag.
+			raw_heartbeat = std::max(0.0, found->second);
+			heartbeat = less_delay(found->second);
+			heartbeat_text = ", " + status_printf(_("heartbeat lag %s s"), seconds(*heartbeat).c_str());
+			const double apart = raw_lag ? std::fabs(*raw_lag - *raw_heartbeat) : 0.0;
+			if (settings.lag_disagreement && raw_lag && apart > *settings.lag_disagreement) {
+				at_least(STATE_WARNING);
+				heartbeat_text += ", " + status_printf(_("lag and heartbeat lag differ by %s s"),
+				                                       seconds(apart).c_str());
+			}
 		}
 	}
 
-	std::optional<double> measured = settings.heartbeat ? heartbeat : lag;
-	if (v.state == STATE_OK && measured)
-		v.state = get_status(*measured, settings.lag);
+	// The heartbeat lag where asked for; the server's lag where none was
+	// asked for or the heartbeat cannot be trusted.
+	const bool judge_heartbeat = settings.heartbeat && !future;
+	std::optional<double> measured = judge_heartbeat ? heartbeat : lag;
+	if (measured)
+		at_least(get_status(*measured, settings.lag));
 
 	const std::string name = shown(row.name);
 	v.text = status_printf(_("'%s' IO %s, SQL %s, lag %s"), name.c_str(), shown(row.io_running).c_str(),
@@ -201,13 +225,17 @@ channel_verdict judge_channel(const channel_row &row, const std::map<unsigned lo
 		                              judged ? settings.lag->critical : nullptr, TRUE, 0.0, FALSE,
 		                              0.0));
 	};
-	// One name for the replication lag: the lag that is judged. Where a
-	// heartbeat is judged, the server's own figure is seconds_behind.
+	// One name for the replication lag: the lag that is judged, and with
+	// --subtract-delay beside it the same lag before the delay came off.
+	// Where a heartbeat is judged, the server's own figure is seconds_behind.
 	if (heartbeat)
 		v.perf.push_back(item("lag" + suffix, *heartbeat, true));
-	if (lag)
-		v.perf.push_back(item((settings.heartbeat ? "seconds_behind" : "lag") + suffix, *lag,
-		                      !settings.heartbeat));
+	if (lag && !settings.heartbeat)
+		v.perf.push_back(item("lag" + suffix, *lag, true));
+	if (settings.subtract_delay && (heartbeat || (lag && !settings.heartbeat)))
+		v.perf.push_back(item("lag_raw" + suffix, heartbeat ? *raw_heartbeat : std::max(0.0, *raw_lag), false));
+	if (lag && settings.heartbeat)
+		v.perf.push_back(item("seconds_behind" + suffix, *lag, future));
 	return v;
 }
 

@@ -45,6 +45,8 @@ struct channel_settings {
 	bool subtract_delay = false;  // classify the lag less SQL_Delay
 	bool heartbeat = false;       // the heartbeat lag replaces the lag
 	std::optional<unsigned long> heartbeat_server_id;  // else the channel's source
+	double heartbeat_skew = 2;    // seconds a heartbeat may lie in the future
+	std::optional<double> lag_disagreement;  // seconds the two lags may differ
 	bool verbose = false;         // show source and GTID position
 };
 
@@ -58,7 +60,11 @@ struct channel_verdict {
 /// thread still "Connecting" included), when the lag is NULL, or when a
 /// heartbeat was asked for and has no row; UNKNOWN when the lag is a text
 /// but no finite number; else the lag (or heartbeat lag) against the
-/// ranges. Failures name the last IO and SQL errors.
+/// ranges. A heartbeat more than heartbeat_skew seconds in the future is
+/// WARNING at least, with the server's lag judged in its place; a heartbeat
+/// lag that differs from the server's lag by more than lag_disagreement is
+/// WARNING at least. Failures name the last IO and SQL errors. With
+/// subtract_delay the lag judged also appears unsubtracted, as lag_raw.
 channel_verdict judge_channel(const channel_row &row, const std::map<unsigned long, double> &heartbeats,
                               const channel_settings &settings);
 
