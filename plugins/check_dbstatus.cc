@@ -265,8 +265,8 @@ static void probe_autoinc_used(MYSQL *mysql, expr_sample *sample) {
 	}
 	if (mysql_num_rows(res) > max_tables)
 		unavailable(mysql, res,
-		            status_printf(_("autoinc_used(): more tables with an auto-increment column than "
-		                            "--max-tables=%lu"), max_tables));
+		            status_printf(_("autoinc_used(): more tables have an auto-increment column than "
+		                            "--max-tables allows (%lu)"), max_tables));
 	double worst = 0;
 	std::string worst_column;
 	while (MYSQL_ROW row = mysql_fetch_row(res)) {

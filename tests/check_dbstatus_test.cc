@@ -441,8 +441,8 @@ TEST_F(CheckDbstatus, BinaryLogsCertificateAndAutoincHeadroom) {
     ASSERT_TRUE(std::regex_match(h.run.out, m, std::regex(h.line))) << h.run.out;
     EXPECT_NEAR(std::stod(m[1]), h.figure, 1e-6) << h.run.out;
   }
-  EXPECT_EQ(capped.out, "STATUS UNKNOWN: autoinc_used(): more tables with an auto-increment column "
-                        "than --max-tables=1\n");
+  EXPECT_EQ(capped.out, "STATUS UNKNOWN: autoinc_used(): more tables have an auto-increment column "
+                        "than --max-tables allows (1)\n");
   EXPECT_EQ(capped.exit_code, 3);
 }
 
