@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <set>
 #include <string>
@@ -28,6 +31,7 @@
 #include "plugin_routines.h"
 #include "status_expr.h"
 #include "status_modes.h"
+#include "status_probes.h"
 #include "status_queries.h"
 #include "status_text.h"
 
@@ -44,6 +48,7 @@ struct metric {
 	std::string label;       // in the message
 	std::string perf_label;  // in the performance data
 	std::string uom;
+	std::string perf_uom;
 	bool never_negative = false;  // a mode: counts, rates, seconds, percentages
 	char *warning = nullptr;  // range texts until the thresholds are built
 	char *critical = nullptr;
@@ -57,6 +62,16 @@ static const size_t max_counters = 32;
 
 // What the probes found, for -v.
 static std::string probe_details[PROBE_COUNT];
+// What a mode of one probe names in its message: the worst column.
+static std::string probe_notes[PROBE_COUNT];
+
+// --ignore-user: sessions that longest_query(), metadata_lock_waits() and
+// idle_blocker() leave out.
+static ignored_users ignore_users;
+
+// --max-tables: the most tables with an auto-increment column that
+// autoinc_used() reads.
+static unsigned long max_tables = 10000;
 
 static int process_arguments(int argc, char **argv, expr_needs *needs);
 static void print_help(void);
@@ -130,19 +145,163 @@ static double field_number(MYSQL *mysql, MYSQL_RES *res, const char *text, const
 	return value;
 }
 
+// End the run with UNKNOWN and \a message, a probe's measure that the
+// server does not have.
+[[noreturn]] static void unavailable(MYSQL *mysql, MYSQL_RES *res, const std::string &message) {
+	if (res)
+		mysql_free_result(res);
+	mysql_close(mysql);
+	db_die(STATE_UNKNOWN, "%s\n", status_shown(message).c_str());
+}
+
+// The index of the column \a name of \a res, or -1.
+static int column_index(MYSQL_RES *res, const char *name) {
+	MYSQL_FIELD *fields = mysql_fetch_fields(res);
+	for (unsigned int i = 0; i < mysql_num_fields(res); i++)
+		if (strcasecmp(fields[i].name, name) == 0)
+			return static_cast<int>(i);
+	return -1;
+}
+
+static bool is_mariadb(MYSQL *mysql) {
+	return strstr(mysql_get_server_info(mysql), "MariaDB") != nullptr;
+}
+
+// The first row of \a res, ordered by the probe, whose user (column \a user)
+// --ignore-user does not leave out; null when there is none.
+static MYSQL_ROW first_counted(MYSQL_RES *res, int user) {
+	while (MYSQL_ROW row = mysql_fetch_row(res))
+		if (!ignore_users.match(row[user]))
+			return row;
+	return nullptr;
+}
+
+static void probe_longest_query(MYSQL *mysql, expr_sample *sample) {
+	// Without users to leave out, the server picks the one row.
+	MYSQL_RES *res = run_query(
+		mysql, ignore_users.empty() ? STATUS_LONGEST_QUERY_SQL : STATUS_LONGEST_QUERIES_SQL, "PROCESS");
+	MYSQL_ROW row = first_counted(res, 2);
+	sample->probes[PROBE_LONGEST_QUERY] =
+		row ? field_number(mysql, res, row[0], "longest_query()") : 0;
+	char *detail = nullptr;
+	if (row && row[1])
+		xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), one_line(row[1]).c_str(),
+		          one_line(row[2]).c_str(), one_line(row[3]).c_str(), one_line(row[4]).c_str());
+	probe_details[PROBE_LONGEST_QUERY] = detail ? detail : _("long query: none");
+	mysql_free_result(res);
+}
+
+static void probe_metadata_lock_waits(MYSQL *mysql, expr_sample *sample) {
+	MYSQL_RES *res = run_query(mysql, STATUS_METADATA_LOCK_WAITS_SQL, "PROCESS");
+	double waiting = 0;
+	while (MYSQL_ROW row = mysql_fetch_row(res))
+		waiting += row[0] && !ignore_users.match(row[1]) ? 1 : 0;
+	sample->probes[PROBE_METADATA_LOCK_WAITS] = waiting;
+	mysql_free_result(res);
+}
+
+static void probe_idle_blocker(MYSQL *mysql, expr_sample *sample) {
+	MYSQL_RES *res = run_query(mysql, STATUS_IDLE_BLOCKERS_SQL, "PROCESS");
+	MYSQL_ROW row = first_counted(res, 2);
+	sample->probes[PROBE_IDLE_BLOCKER] = row ? field_number(mysql, res, row[0], "idle_blocker()") : 0;
+	char *detail = nullptr;
+	if (row)
+		xasprintf(&detail, _("idle blocker: id %s, user %s, host %s"), one_line(row[1]).c_str(),
+		          one_line(row[2]).c_str(), one_line(row[3]).c_str());
+	probe_details[PROBE_IDLE_BLOCKER] = detail ? detail : _("idle blocker: none");
+	mysql_free_result(res);
+}
+
+// binlog_bytes() and binlog_files(), from one statement.
+static void probe_binary_logs(MYSQL *mysql, expr_sample *sample) {
+	const unsigned int no_binary_logging = 1381;  // ER_NO_BINARY_LOGGING
+	MYSQL_RES *res = nullptr;
+	if (mysql_query(mysql, STATUS_BINARY_LOGS_SQL) != 0 || !(res = mysql_store_result(mysql))) {
+		if (mysql_errno(mysql) == no_binary_logging)
+			unavailable(mysql, nullptr, _("binary logging is off"));
+		db_statement_failed(mysql, _("Query failed"),
+		                    is_mariadb(mysql) ? "BINLOG MONITOR" : "REPLICATION CLIENT");
+	}
+	int size = column_index(res, "File_size");
+	if (size < 0)
+		unavailable(mysql, res, status_printf(_("%s gave no column %s"), STATUS_BINARY_LOGS_SQL, "File_size"));
+	double bytes = 0, files = 0;
+	while (MYSQL_ROW row = mysql_fetch_row(res)) {
+		bytes += field_number(mysql, res, row[size], "binlog_bytes()");
+		files++;
+	}
+	sample->probes[PROBE_BINLOG_BYTES] = bytes;
+	sample->probes[PROBE_BINLOG_FILES] = files;
+	mysql_free_result(res);
+}
+
+// The seconds the catalogue may take: half the run's bound, so that a
+// server that takes too long still answers within the run.
+static double catalogue_seconds(void) {
+	return (conn.timeout ? conn.timeout : DB_DEFAULT_TIMEOUT) / 2.0;
+}
+
+static void probe_autoinc_used(MYSQL *mysql, expr_sample *sample) {
+	const unsigned int mariadb_statement_timeout = 1969, mysql_query_timeout = 3024;
+	double limit = catalogue_seconds();
+	char bound[64];
+	std::string sql;
+	if (is_mariadb(mysql)) {
+		snprintf(bound, sizeof bound, "%.3f", limit);
+		sql = std::string("SET STATEMENT max_statement_time=") + bound + " FOR SELECT";
+	} else {
+		snprintf(bound, sizeof bound, "%.0f", limit * 1000);
+		sql = std::string("SELECT /*+ MAX_EXECUTION_TIME(") + bound + ") */";
+	}
+	// One row more than allowed tells that there are more.
+	sql += STATUS_AUTOINC_COLUMNS_SQL " LIMIT " + std::to_string(max_tables + 1UL);
+	MYSQL_RES *res = nullptr;
+	if (mysql_query(mysql, sql.c_str()) != 0 || !(res = mysql_store_result(mysql))) {
+		unsigned int err = mysql_errno(mysql);
+		if (err == mariadb_statement_timeout || err == mysql_query_timeout)
+			unavailable(mysql, nullptr,
+			            status_printf(_("autoinc_used(): the catalogue gave no answer within %g s"), limit));
+		db_statement_failed(mysql, _("Query failed"), nullptr);
+	}
+	if (mysql_num_rows(res) > max_tables)
+		unavailable(mysql, res,
+		            status_printf(_("autoinc_used(): more tables have an auto-increment column than "
+		                            "--max-tables allows (%lu)"), max_tables));
+	double worst = 0;
+	std::string worst_column;
+	while (MYSQL_ROW row = mysql_fetch_row(res)) {
+		double used = autoinc_used_percent(row[3] ? row[3] : "", row[4] ? row[4] : "", row[5] ? row[5] : "");
+		if (used < 0 || (used <= worst && !worst_column.empty()))
+			continue;
+		worst = used;
+		worst_column = one_line(row[0]) + "." + one_line(row[1]) + "." + one_line(row[2]);
+	}
+	sample->probes[PROBE_AUTOINC_USED] = worst;
+	probe_notes[PROBE_AUTOINC_USED] = worst_column;
+	mysql_free_result(res);
+}
+
+static void probe_tls_cert_days(MYSQL *mysql, expr_sample *sample) {
+	if (!mysql_get_ssl_cipher(mysql))
+		unavailable(mysql, nullptr, _("tls_cert_days() needs a TLS connection (-l)"));
+	MYSQL_RES *res = run_query(mysql, STATUS_CERT_NOT_AFTER_SQL);
+	MYSQL_ROW row = mysql_fetch_row(res);
+	const char *name = "Ssl_server_not_after";
+	if (!row)
+		unavailable(mysql, res, status_printf(_("No status variable %s on the server"), name));
+	double days = 0;
+	if (!row[1] || !cert_days_left(row[1], time(nullptr), &days))
+		unavailable(mysql, res,
+		            status_printf(_("The status variable %s holds '%s', which is no date"), name,
+		                          row[1] ? row[1] : "NULL"));
+	sample->probes[PROBE_TLS_CERT_DAYS] = days;
+	mysql_free_result(res);
+}
+
 static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sample) {
 	MYSQL_ROW row;
-	if (needs.probes[PROBE_LONGEST_QUERY]) {
-		MYSQL_RES *res = first_row(mysql, STATUS_LONGEST_QUERY_SQL, &row);
-		sample->probes[PROBE_LONGEST_QUERY] =
-			row ? field_number(mysql, res, row[0], "longest_query()") : 0;
-		char *detail = nullptr;
-		if (row && row[1])
-			xasprintf(&detail, _("long query: id %s, user %s, database %s: %s"), one_line(row[1]).c_str(),
-			          one_line(row[2]).c_str(), one_line(row[3]).c_str(), one_line(row[4]).c_str());
-		probe_details[PROBE_LONGEST_QUERY] = detail ? detail : _("long query: none");
-		mysql_free_result(res);
-	}
+	if (needs.probes[PROBE_LONGEST_QUERY])
+		probe_longest_query(mysql, sample);
 	if (needs.probes[PROBE_OLDEST_TRANSACTION]) {
 		MYSQL_RES *res = first_row(mysql, STATUS_OLDEST_TRANSACTION_SQL, &row);
 		sample->probes[PROBE_OLDEST_TRANSACTION] =
@@ -159,6 +318,16 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 			row ? field_number(mysql, res, row[0], "lock_waits()") : 0;
 		mysql_free_result(res);
 	}
+	if (needs.probes[PROBE_METADATA_LOCK_WAITS])
+		probe_metadata_lock_waits(mysql, sample);
+	if (needs.probes[PROBE_IDLE_BLOCKER])
+		probe_idle_blocker(mysql, sample);
+	if (needs.probes[PROBE_BINLOG_BYTES] || needs.probes[PROBE_BINLOG_FILES])
+		probe_binary_logs(mysql, sample);
+	if (needs.probes[PROBE_AUTOINC_USED])
+		probe_autoinc_used(mysql, sample);
+	if (needs.probes[PROBE_TLS_CERT_DAYS])
+		probe_tls_cert_days(mysql, sample);
 }
 
 // The seconds since the epoch, to the millisecond.
@@ -247,6 +416,10 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 		int state = get_status(value, m.limits);
 		worst = std::max(worst, state);
 		message += shown(value) + m.uom;
+		// A mode of one probe names what it found, e.g. the worst column.
+		if (m.expr.code.size() == 1 && m.expr.code[0].op == expr_op::probe &&
+		    !probe_notes[m.expr.code[0].probe].empty())
+			message += " " + status_printf(_("in %s"), probe_notes[m.expr.code[0].probe].c_str());
 		if (sample.since_start && expr_uses_counters(m.expr))
 			message += std::string(" ") + since_start;
 		if (state != STATE_OK)
@@ -257,7 +430,7 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 		// and 0 and 100 for a percentage.
 		bool percent = m.uom == "%";
 		perf += (perf.empty() ? "" : " ") +
-		        status_taken(rperfdata(m.perf_label.c_str(), rounded, m.uom.c_str(), m.limits->warning,
+		        status_taken(rperfdata(m.perf_label.c_str(), rounded, m.perf_uom.c_str(), m.limits->warning,
 		                               m.limits->critical, percent || m.never_negative, 0, percent, 100));
 	}
 	printf("STATUS %s: %s", db_state_word(worst), message.c_str());
@@ -302,7 +475,7 @@ int main(int argc, char **argv) {
 }
 
 // Long-only options.
-enum { OPT_LABEL = 0x101, OPT_UOM };
+enum { OPT_LABEL = 0x101, OPT_UOM, OPT_IGNORE_USER, OPT_MAX_TABLES };
 
 static const char short_options[] = "hvVm:e:w:c:" DB_CONNECTION_SHORTOPTS;
 static const struct option longopts[] = {
@@ -312,6 +485,8 @@ static const struct option longopts[] = {
 	{"uom", required_argument, nullptr, OPT_UOM},
 	{"warning", required_argument, nullptr, 'w'},
 	{"critical", required_argument, nullptr, 'c'},
+	{"ignore-user", required_argument, nullptr, OPT_IGNORE_USER},
+	{"max-tables", required_argument, nullptr, OPT_MAX_TABLES},
 	DB_CONNECTION_LONGOPTS,
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
@@ -339,7 +514,8 @@ static void add_mode(const char *name) {
 	m.perf_label = mode->label;
 	std::replace(m.perf_label.begin(), m.perf_label.end(), ' ', '_');
 	m.uom = mode->uom;
-	m.never_negative = true;
+	m.perf_uom = status_perf_uom(mode->uom);
+	m.never_negative = !mode->may_be_negative;
 	m.warning = const_cast<char *>(mode->warning);
 	m.critical = const_cast<char *>(mode->critical);
 	add_metric(mode->expression, m);
@@ -361,6 +537,21 @@ static void apply_option(int c, char *arg) {
 	}
 	if (c == 'm') {
 		add_mode(arg);
+		return;
+	}
+	if (c == OPT_IGNORE_USER) {
+		std::string error;
+		if (!ignore_users.add(arg, &error))
+			usage2(status_printf(_("Invalid regular expression (%s)"), error.c_str()).c_str(), arg);
+		return;
+	}
+	if (c == OPT_MAX_TABLES) {
+		char *end = nullptr;
+		errno = 0;
+		unsigned long n = strtoul(arg, &end, 10);
+		if (!isdigit(static_cast<unsigned char>(arg[0])) || *end || errno || n < 1 || n > 100000000)
+			usage2(_("--max-tables must be a whole number from 1 to 100000000"), arg);
+		max_tables = n;
 		return;
 	}
 	if (c == 'e') {
@@ -388,7 +579,7 @@ static void apply_option(int c, char *arg) {
 	case OPT_UOM:
 		if (!printable(arg, "|;'\"= 0123456789.-+"))
 			usage2(_("Invalid unit"), arg);
-		last.uom = arg;
+		last.uom = last.perf_uom = arg;
 		break;
 	}
 }
@@ -415,6 +606,7 @@ void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s (-m mode | -e expression) [--label=name] [--uom=unit]\n", progname);
 	printf("       [-w warn] [-c crit] [(-m mode | -e expression) ...] [-v]\n");
+	printf("       [--ignore-user=regex ...] [--max-tables=n]\n");
 	printf("       [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n");
 	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
 	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
@@ -429,12 +621,19 @@ static void print_help(void) {
 	db_help_entry("-m, --mode=NAME", _("A ready-made metric; --mode=list shows them all"));
 	db_help_entry("-e, --expression=EXPR", _("A metric of your own: status variables, @system variables,"));
 	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), longest_query(),"));
-	printf("    %s\n", _("oldest_transaction() and lock_waits()"));
+	printf("    %s\n", _("oldest_transaction(), lock_waits(), metadata_lock_waits(), idle_blocker(),"));
+	printf("    %s\n", _("binlog_bytes(), binlog_files(), autoinc_used() and tls_cert_days()"));
 	db_help_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
 	db_help_entry("--uom=UNIT", _("The metric's unit, for example s, B or %"));
 	db_help_entry("-w, --warning=RANGE", _("Warning range of the metric named last before it"));
 	db_help_entry("-c, --critical=RANGE", _("Critical range of the metric named last before it"));
-	db_help_entry("-v, --verbose", _("Show the longest query and the oldest transaction's thread"));
+	db_help_entry("-v, --verbose", _("Show the longest query, the oldest transaction's thread and the idle blocker"));
+	db_help_entry("--ignore-user=REGEX",
+	              _("Leave the sessions of users that match REGEX (POSIX extended, anywhere in the name)"));
+	printf("    %s\n", _("out of longest_query(), metadata_lock_waits() and idle_blocker(); repeatable"));
+	db_help_entry("--max-tables=N",
+	              _("autoinc_used() ends UNKNOWN past N tables with an auto-increment column"));
+	printf("    %s\n", _("(default: 10000)"));
 	db_help_host_port();
 	db_help_login();
 	db_help_tls();
@@ -445,7 +644,9 @@ static void print_help(void) {
 	printf(" ");
 	printf(_("set, else %s. Without a previous run they count from the server's start.\n"),
 	       KIVREL_STATE_DIR);
-	printf(" %s\n", _("The probes need the PROCESS privilege."));
+	printf(" %s\n", _("The probes need the PROCESS privilege; binlog_bytes() and binlog_files() need"));
+	printf(" %s\n", _("BINLOG MONITOR (REPLICATION CLIENT on MySQL); autoinc_used() sees the tables"));
+	printf(" %s\n", _("the user may read; tls_cert_days() needs TLS (-l)."));
 	printf("\n");
 	db_help_footer();
 }

@@ -535,8 +535,9 @@ CREATE USER '$TEST_X509_USER'@'127.0.0.1' IDENTIFIED BY '$TEST_X509_PASSWORD' RE
 GRANT SELECT ON $TEST_DATABASE.* TO $readers;
 GRANT INSERT, UPDATE, DELETE ON $TEST_DATABASE.scratch TO
   '$TEST_USER'@'localhost', '$TEST_USER'@'127.0.0.1';
--- What a monitoring account needs for server status and replica status.
-GRANT PROCESS, SLAVE MONITOR ON *.* TO $monitors;
+-- What a monitoring account needs for server status, the binary logs and
+-- replica status.
+GRANT PROCESS, BINLOG MONITOR, SLAVE MONITOR ON *.* TO $monitors;
 
 CREATE USER '$REPL_USER'@'127.0.0.1' IDENTIFIED BY '$REPL_PASSWORD';
 GRANT REPLICATION SLAVE ON *.* TO '$REPL_USER'@'127.0.0.1';

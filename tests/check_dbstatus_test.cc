@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Black-box runs of the built check_dbstatus against the private primary and
 // its replica: every mode, rates over two runs, a restart, the probes.
+#include <mysql.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +28,15 @@ using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Until \a sql, run on the primary, prints \a want; false after 10 s.
+bool Until(const std::string& sql, const std::string& want) {
+  for (int i = 0; i < 100; ++i) {
+    if (ServerSql("primary", sql) == want) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
 
 class CheckDbstatus : public ::testing::Test {
  protected:
@@ -123,6 +137,14 @@ TEST_F(CheckDbstatus, EveryMode) {
       {"lock-waits", "lock waits", "[0-9]+", "", false, ";1;10;0", {}, nullptr},
       {"history-list", "history list", "[0-9]+", "", false, ";1000000;5000000;0",
        {"Innodb_history_list_length"}, same},
+      {"metadata-lock-waits", "metadata lock waits", "[0-9]+", "", false, ";1;10;0", {}, nullptr},
+      {"idle-blocker", "idle blocker", "[0-9]+", "s", false, ";60;600;0", {}, nullptr},
+      {"binlog-files", "binlog files", "[1-9][0-9]*", "", false, ";;;0", {}, nullptr},
+      {"binlog-space", "binlog space", "[1-9][0-9]*", "B", false, ";;;0", {}, nullptr},
+      {"log-waits", "log waits", num, "", true, ";1;10;0", {"Innodb_log_waits", "Uptime"},
+       per_second},
+      {"refused-connections", "refused connections", num, "", true, ";0;1;0",
+       {"Connection_errors_max_connections", "Uptime"}, per_second},
   };
   const std::map<std::string, int> codes = {{"OK", 0}, {"WARNING", 1}, {"CRITICAL", 2}};
   for (const auto& m : modes) {
@@ -235,26 +257,19 @@ TEST_F(CheckDbstatus, ProbesSeeQueriesTransactionsAndLockWaits) {
   // One client holds a row lock in an open transaction, then sleeps; a
   // second one, started a second later, waits for that lock. The check
   // runs once the sleep has lasted 4 s, and the lock wait is on.
-  auto until = [](const std::string& sql, const std::string& want) {
-    for (int i = 0; i < 100; ++i) {
-      if (ServerSql("primary", sql) == want) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  };
   const std::string sleep_time =
       "SELECT MAX(TIME) >= %d FROM information_schema.PROCESSLIST WHERE INFO LIKE 'SELECT SLEEP(8)%%'";
   auto slept = [&](int seconds) {
     char sql[256];
     snprintf(sql, sizeof sql, sleep_time.c_str(), seconds);
-    return until(sql, "1\n");
+    return Until(sql, "1\n");
   };
   Spawned holder = StartProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, "primary",
                                  "BEGIN; UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1; "
                                  "SELECT SLEEP(8),\n'a|b'; ROLLBACK"});
   EXPECT_TRUE(slept(1));
   Spawned waiter = StartClient("UPDATE kivrel_test.scratch SET num = num + 1 WHERE id = 1");
-  EXPECT_TRUE(until("SELECT COUNT(*) FROM information_schema.INNODB_LOCK_WAITS", "1\n"));
+  EXPECT_TRUE(Until("SELECT COUNT(*) FROM information_schema.INNODB_LOCK_WAITS", "1\n"));
   EXPECT_TRUE(slept(4));
   RunResult r = Run({"-m", "long-query", "-m", "long-transaction", "-m", "lock-waits", "-v"});
   FinishProgram(holder);
@@ -314,6 +329,16 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
       {{"-e", "1|2"}, 3, "STATUS UNKNOWN: Syntax error in '1/2' at '/'\n"},
       {{"-m", "uptime", "extra"}, 3, "STATUS UNKNOWN: Unexpected argument - extra\n"},
       {{"-m", "uptime", "-c", "20:10"}, 3, "STATUS UNKNOWN: Range format incorrect\n"},
+      // Measures that a server or a connection lacks.
+      {{"-P", server_.replica_port, "-m", "binlog-files"}, 3, "STATUS UNKNOWN: binary logging is off\n"},
+      {{"-m", "uptime", "-m", "tls-cert-expiry"}, 3,
+       "STATUS UNKNOWN: tls_cert_days() needs a TLS connection (-l)\n"},
+      {{"-u", server_.empty_user, "-p", "", "-m", "binlog-space"}, 3,
+       "STATUS UNKNOWN: Query failed: the check needs the BINLOG MONITOR privilege: "},
+      {{"-m", "autoinc-headroom", "--max-tables", "0"}, 3,
+       "STATUS UNKNOWN: --max-tables must be a whole number from 1 to 100000000 - 0\nUsage:\n"},
+      {{"-m", "long-query", "--ignore-user", "a("}, 3,
+       "STATUS UNKNOWN: Invalid regular expression (Unmatched ( or \\() - a(\nUsage:\n"},
   };
   for (const auto& c : cases) {
     RunResult r = Run(c.args);
@@ -327,12 +352,142 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
 
   RunResult list = Run({"-m", "connections", "--mode=list"});
   EXPECT_EQ(list.exit_code, 0);
-  EXPECT_EQ(Split(list.out, '\n').size(), 20u) << list.out;
+  EXPECT_EQ(Split(list.out, '\n').size(), 29u) << list.out;
   EXPECT_NE(list.out.find("\nconnections            %        80         95         "
                           "100*Threads_connected/@max_connections\n"), std::string::npos) << list.out;
 
   RunResult german = Run({"-m", "lock-waits", "-w", "1:", "-e", "1/0"}, "", kGermanLocale);
   EXPECT_EQ(german.out, "STATUS WARNUNG: Sperrwartende 0 (WARNUNG), 1/0 keine Daten | lock_waits=0;1:;10;0\n");
+}
+
+// The days from now to the end of the certificate in \a path, from the file.
+double CertificateDays(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "r");
+  if (!file) return NAN;
+  X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
+  fclose(file);
+  int days = 0, seconds = 0;
+  bool ok = cert && ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(cert));
+  X509_free(cert);
+  return ok ? days + seconds / 86400.0 : NAN;
+}
+
+TEST_F(CheckDbstatus, BinaryLogsCertificateAndAutoincHeadroom) {
+  // The primary keeps a binary log (the replica none: MessagesAndFailures);
+  // its own list, read before and after the check, brackets the figures.
+  auto logs = [] {
+    std::pair<size_t, double> sum = {0, 0};
+    for (const std::string& line : Split(ServerSql("primary", "SHOW BINARY LOGS"), '\n')) {
+      sum.first++;
+      sum.second += std::stod(Split(line, '\t').at(1));
+    }
+    return sum;
+  };
+  auto before = logs();
+  RunResult binlog = Run({"-m", "binlog-files", "-m", "binlog-space"});
+  auto after = logs();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(binlog.out, m, std::regex(
+      "STATUS OK: binlog files ([0-9]+), binlog space ([0-9]+)B \\| binlog_files=\\1;;;0 "
+      "binlog_space=\\2B;;;0\n"))) << binlog.out;
+  EXPECT_TRUE(std::stoul(m[1]) == before.first || std::stoul(m[1]) == after.first) << binlog.out;
+  EXPECT_GE(std::stod(m[2]), before.second) << binlog.out;
+  EXPECT_LE(std::stod(m[2]), after.second) << binlog.out;
+
+  // Over TLS, the days until the server's certificate ends, as the file says.
+  RunResult tls = Run({"-l", "-C", server_.tls_ca, "-m", "tls-cert-expiry", "-w", "4000:"});
+  std::string dir = server_.tls_ca.substr(0, server_.tls_ca.rfind('/'));
+  double days = CertificateDays(dir + "/server.pem");
+  ASSERT_TRUE(std::regex_match(tls.out, m, std::regex(
+      "STATUS WARNING: tls cert expiry [0-9.]+d \\(WARNING\\) \\| "
+      "tls_cert_expiry=([0-9.]+);4000:;7:\n"))) << tls.out;
+  EXPECT_NEAR(std::stod(m[1]), days, 0.001) << tls.out;
+
+  // A BIGINT UNSIGNED past the signed maximum has used half its range; a
+  // TINYINT filled to 120 of 127 is past the warning.
+  ServerSql("primary",
+            "DROP TABLE IF EXISTS kivrel_test.autoinc_big, kivrel_test.autoinc_tiny;"
+            "CREATE TABLE kivrel_test.autoinc_big (id BIGINT UNSIGNED AUTO_INCREMENT PRIMARY KEY)"
+            " AUTO_INCREMENT = 9223372036854775900;"
+            "INSERT INTO kivrel_test.autoinc_big VALUES (NULL)");
+  RunResult big = Run({"-m", "autoinc-headroom"});
+  ServerSql("primary",
+            "CREATE TABLE kivrel_test.autoinc_tiny (id TINYINT AUTO_INCREMENT PRIMARY KEY);"
+            "INSERT INTO kivrel_test.autoinc_tiny VALUES (119);"
+            "INSERT INTO kivrel_test.autoinc_tiny VALUES (NULL)");
+  RunResult tiny = Run({"-m", "autoinc-headroom"});
+  RunResult capped = Run({"-m", "autoinc-headroom", "--max-tables", "1"});
+  ServerSql("primary", "DROP TABLE kivrel_test.autoinc_big, kivrel_test.autoinc_tiny");
+  // The performance data's value, against the figure of the column's range.
+  const std::string perf = " \\| autoinc_used=([0-9.]+)%;80;95;0;100\n";
+  ASSERT_TRUE(std::regex_match(big.out, m, std::regex(
+      "STATUS OK: autoinc used [0-9.]+% in kivrel_test\\.autoinc_big\\.id" + perf))) << big.out;
+  EXPECT_NEAR(std::stod(m[1]), 100 * 9223372036854775900.0 / 18446744073709551615.0, 1e-6);
+  ASSERT_TRUE(std::regex_match(tiny.out, m, std::regex(
+      "STATUS WARNING: autoinc used [0-9.]+% in kivrel_test\\.autoinc_tiny\\.id \\(WARNING\\)" +
+      perf))) << tiny.out;
+  EXPECT_NEAR(std::stod(m[1]), 100.0 * 120 / 127, 1e-6);
+  EXPECT_EQ(capped.out, "STATUS UNKNOWN: autoinc_used(): more tables have an auto-increment column "
+                        "than --max-tables allows (1)\n");
+  EXPECT_EQ(capped.exit_code, 3);
+}
+
+TEST_F(CheckDbstatus, MetadataLockWaitsAndIdleBlocker) {
+  ServerSql("primary",
+            "DROP TABLE IF EXISTS kivrel_test.mdl_probe;"
+            "CREATE TABLE kivrel_test.mdl_probe (id INT PRIMARY KEY, n INT NOT NULL) ENGINE = InnoDB;"
+            "INSERT INTO kivrel_test.mdl_probe VALUES (1, 0)");
+  // A session of the test user reads a row in a transaction and sits idle.
+  MYSQL* holder = mysql_init(nullptr);
+  ASSERT_TRUE(mysql_real_connect(holder, server_.host.c_str(), server_.user.c_str(),
+                                 server_.password.c_str(), nullptr, std::stoi(server_.port),
+                                 nullptr, 0)) << mysql_error(holder);
+  auto began = Clock::now();
+  ASSERT_EQ(mysql_query(holder, "BEGIN"), 0);
+  ASSERT_EQ(mysql_query(holder, "SELECT n FROM kivrel_test.mdl_probe WHERE id = 1 LOCK IN SHARE MODE"), 0);
+  mysql_free_result(mysql_store_result(holder));
+  const std::string holder_id = std::to_string(mysql_thread_id(holder));
+  // The administrator waits for its row, then to ALTER its table.
+  Spawned update = StartProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, "primary",
+                                 "UPDATE kivrel_test.mdl_probe SET n = n + 1 WHERE id = 1"});
+  EXPECT_TRUE(Until("SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE trx_state = 'LOCK WAIT'"
+                    " AND trx_query LIKE 'UPDATE kivrel_test.mdl_probe%'", "1\n"));
+  Spawned alter = StartProgram({TEST_SERVER_SCRIPT, "sql", TEST_SERVER_DIR, "primary",
+                                "ALTER TABLE kivrel_test.mdl_probe ADD COLUMN m INT"});
+  EXPECT_TRUE(Until("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+                    "'ALTER TABLE kivrel_test.mdl_probe%' AND STATE = 'Waiting for table metadata lock'",
+                    "1\n"));
+  EXPECT_TRUE(Until("SELECT TIMESTAMPDIFF(SECOND, trx_started, NOW()) >= 2 FROM "
+                    "information_schema.INNODB_TRX WHERE trx_mysql_thread_id = " + holder_id, "1\n"));
+  RunResult seen = Run({"-m", "metadata-lock-waits", "-m", "idle-blocker", "-w", "1", "-v"});
+  double held = Seconds(Clock::now() - began);
+  const std::string admin = getpwuid(geteuid())->pw_name;
+  RunResult ignoring = Run({"-m", "metadata-lock-waits", "-m", "idle-blocker", "-v", "--ignore-user",
+                            "^" + admin + "$", "--ignore-user", "^" + server_.user + "$"});
+  mysql_close(holder);
+  EXPECT_EQ(FinishProgram(update).exit_code, 0);
+  EXPECT_EQ(FinishProgram(alter).exit_code, 0);
+  // The row-lock wait has ended and counts in the server's average.
+  RunResult rows = Run({"-m", "row-lock-time", "-e", "Innodb_row_lock_time", "-e", "Innodb_row_lock_waits"});
+  ServerSql("primary", "DROP TABLE kivrel_test.mdl_probe");
+
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(seen.out, m, std::regex(
+      "STATUS WARNING: metadata lock waits 1, idle blocker ([0-9]+)s \\(WARNING\\) \\| "
+      "metadata_lock_waits=1;1;10;0 idle_blocker=\\1s;1;600;0\n"
+      "idle blocker: id ([0-9]+), user " + server_.user + ", host 127\\.0\\.0\\.1:[0-9]+\n"))) << seen.out;
+  EXPECT_GE(std::stoi(m[1]), 2) << seen.out;
+  EXPECT_LE(std::stoi(m[1]), held + 1) << seen.out;
+  EXPECT_EQ(m[2], holder_id) << seen.out;
+  EXPECT_EQ(ignoring.out, "STATUS OK: metadata lock waits 0, idle blocker 0s | "
+                          "metadata_lock_waits=0;1;10;0 idle_blocker=0s;60;600;0\nidle blocker: none\n");
+
+  const char* num = "([0-9]+(?:\\.[0-9]+)?)";
+  ASSERT_TRUE(std::regex_match(rows.out, m, std::regex(
+      std::string("STATUS [A-Z]+: row lock time [0-9.]+ms since start.*, Innodb_row_lock_time [0-9]+, "
+                  "Innodb_row_lock_waits [1-9][0-9]* \\| row_lock_time=") + num +
+      "ms;100;1000;0 Innodb_row_lock_time=" + num + " Innodb_row_lock_waits=" + num + "\n"))) << rows.out;
+  EXPECT_NEAR(std::stod(m[1]), std::stod(m[2]) / std::stod(m[3]), 1e-6) << rows.out;
 }
 
 }  // namespace

@@ -528,6 +528,8 @@ object Service "modes" {
   vars.kivrel_dbstatus_mode = [ "connections", "open-files", "long-query" ]
   vars.kivrel_dbstatus_warning = { "long-query" = "120" }
   vars.kivrel_dbstatus_critical = "600"
+  vars.kivrel_dbstatus_ignore_user = [ "^backup\$\$", "^etl" ]
+  vars.kivrel_dbstatus_max_tables = 500
 }
 object Service "typo" {
   import "kivrel-service"
@@ -681,6 +683,8 @@ expect_match "modes command $BUILT_DIR/check_dbstatus .*-m connections -m open-f
 expect_match "modes perf connections=[0-9.]+%;$(defaults connections);0;100"
 expect_match "modes perf open_files=[0-9.]+%;$(defaults open-files);0;100"
 expect_match "modes perf long_query=[0-9.]+s;120;600;0"
+expect_match "modes command .* --ignore-user=\\^backup\\$ --ignore-user=\\^etl( .*)?"
+expect_match "modes command .* --max-tables=500( .*)?"
 [[ "$(defaults long-query)" != "120;600" ]] || fail "long-query's defaults are the ranges the service gives"
 
 # A range for a metric the service does not run.

@@ -26,6 +26,10 @@ expr_sample Sample() {
   s.probes[PROBE_LONGEST_QUERY] = 3;
   s.probes[PROBE_OLDEST_TRANSACTION] = 7;
   s.probes[PROBE_LOCK_WAITS] = 2;
+  // Each probe its own power of two: a sum tells which ones were read.
+  const expr_probe more[] = {PROBE_METADATA_LOCK_WAITS, PROBE_IDLE_BLOCKER, PROBE_BINLOG_BYTES,
+                             PROBE_BINLOG_FILES, PROBE_AUTOINC_USED, PROBE_TLS_CERT_DAYS};
+  for (int i = 0; i < 6; ++i) s.probes[more[i]] = 1 << (i + 4);
   return s;
 }
 
@@ -48,6 +52,9 @@ TEST(StatusExpr, ParsesAndEvaluates) {
       {"rate(Slow_queries)", 3, ""},
       {"DELTA(slow_QUERIES)", 30, ""},
       {"longest_query()+oldest_transaction()*lock_waits()", 17, ""},
+      {"metadata_lock_waits()+Idle_Blocker()+binlog_bytes()", 16 + 32 + 64, ""},
+      {"binlog_files()+autoinc_used()+TLS_CERT_DAYS()", 128 + 256 + 512, ""},
+      {"autoinc_used(x)", 0, "Syntax error in 'autoinc_used(x)' at 'x'"},
       {"Replica_running + @MAX_CONNECTIONS", 64, ""},
       {"1/0", NAN, ""},
       {"1/(2-2)", NAN, ""},

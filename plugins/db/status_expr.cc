@@ -183,6 +183,12 @@ private:
 			{"longest_query", expr_op::probe, PROBE_LONGEST_QUERY},
 			{"oldest_transaction", expr_op::probe, PROBE_OLDEST_TRANSACTION},
 			{"lock_waits", expr_op::probe, PROBE_LOCK_WAITS},
+			{"metadata_lock_waits", expr_op::probe, PROBE_METADATA_LOCK_WAITS},
+			{"idle_blocker", expr_op::probe, PROBE_IDLE_BLOCKER},
+			{"binlog_bytes", expr_op::probe, PROBE_BINLOG_BYTES},
+			{"binlog_files", expr_op::probe, PROBE_BINLOG_FILES},
+			{"autoinc_used", expr_op::probe, PROBE_AUTOINC_USED},
+			{"tls_cert_days", expr_op::probe, PROBE_TLS_CERT_DAYS},
 		};
 		std::string called = text_of(name);
 		for (const auto &f : functions) {

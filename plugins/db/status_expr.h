@@ -7,7 +7,10 @@
 //   unary      := "-" unary | primary
 //   primary    := NUMBER | NAME | "@" NAME | "(" expression ")"
 //               | ("rate" | "delta") "(" NAME ")"
-//               | ("longest_query" | "oldest_transaction" | "lock_waits") "(" ")"
+//               | PROBE "(" ")"
+//   PROBE      := "longest_query" | "oldest_transaction" | "lock_waits"
+//               | "metadata_lock_waits" | "idle_blocker" | "binlog_bytes"
+//               | "binlog_files" | "autoinc_used" | "tls_cert_days"
 //
 // NAME is a global status variable, "@" NAME a global system variable, both
 // matched without regard to case; NUMBER is decimal, without an exponent.
@@ -19,8 +22,20 @@
 #include <string>
 #include <vector>
 
-/// The probes an expression may call; each costs the run one query.
-enum expr_probe { PROBE_LONGEST_QUERY, PROBE_OLDEST_TRANSACTION, PROBE_LOCK_WAITS, PROBE_COUNT };
+/// The probes an expression may call; each costs the run one query, and
+/// binlog_bytes() and binlog_files() share theirs.
+enum expr_probe {
+	PROBE_LONGEST_QUERY,
+	PROBE_OLDEST_TRANSACTION,
+	PROBE_LOCK_WAITS,
+	PROBE_METADATA_LOCK_WAITS,
+	PROBE_IDLE_BLOCKER,
+	PROBE_BINLOG_BYTES,
+	PROBE_BINLOG_FILES,
+	PROBE_AUTOINC_USED,
+	PROBE_TLS_CERT_DAYS,
+	PROBE_COUNT
+};
 
 enum class expr_op : unsigned char {
 	number, status, variable, rate, delta, probe, negate, add, subtract, multiply, divide,

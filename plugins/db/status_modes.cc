@@ -37,9 +37,25 @@ const status_mode modes[] = {
 	{"long-transaction", N_("long transaction"), "oldest_transaction()", "s", "60", "300"},
 	{"lock-waits", N_("lock waits"), "lock_waits()", "", "1", "10"},
 	{"history-list", N_("history list"), "Innodb_history_list_length", "", "1000000", "5000000"},
+	{"metadata-lock-waits", N_("metadata lock waits"), "metadata_lock_waits()", "", "1", "10"},
+	{"idle-blocker", N_("idle blocker"), "idle_blocker()", "s", "60", "600"},
+	{"binlog-space", N_("binlog space"), "binlog_bytes()", "B", nullptr, nullptr},
+	{"binlog-files", N_("binlog files"), "binlog_files()", "", nullptr, nullptr},
+	{"autoinc-headroom", N_("autoinc used"), "autoinc_used()", "%", "80", "95"},
+	// An expired certificate has days below 0.
+	{"tls-cert-expiry", N_("tls cert expiry"), "tls_cert_days()", "d", "30:", "7:", true},
+	{"log-waits", N_("log waits"), "rate(Innodb_log_waits)", "", "1", "10"},
+	{"row-lock-time", N_("row lock time"), "delta(Innodb_row_lock_time)/delta(Innodb_row_lock_waits)",
+	 "ms", "100", "1000"},
+	{"refused-connections", N_("refused connections"), "rate(Connection_errors_max_connections)", "",
+	 "0", "1"},
 };
 
 }  // namespace
+
+const char *status_perf_uom(const char *uom) {
+	return strcmp(uom, "d") == 0 ? "" : uom;
+}
 
 const status_mode *find_status_mode(const char *name) {
 	for (const status_mode &m : modes)

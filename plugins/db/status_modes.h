@@ -11,7 +11,12 @@ struct status_mode {
 	const char *uom;         // unit of measure, "" for none
 	const char *warning;     // default range texts; null for none
 	const char *critical;
+	bool may_be_negative = false;  // else the performance data's minimum is 0
 };
+
+/// The unit of \a uom (a mode's) in the performance data: the same, except
+/// for days ("d"), which graphers do not know; those stand without a unit.
+const char *status_perf_uom(const char *uom);
 
 /// The mode called \a name, or null when there is none.
 const status_mode *find_status_mode(const char *name);
