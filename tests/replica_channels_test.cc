@@ -259,7 +259,7 @@ TEST(ClusterState, JudgesNodes) {
        "size=3;3:;2:;0 flow_control_paused=60%;;50;0;100" + queue + " cert_failure_rate=0.3;;;0", after,
        false},
       {"paused longer than the interval by the server's clock", "ON",
-       with({{"wsrep_flow_control_paused_ns", "105000000001"}}), STATE_CRITICAL,
+       with({{"wsrep_flow_control_paused_ns", "106000000000"}}), STATE_CRITICAL,
        "Synced, Primary, size 3, flow control paused 100% (CRITICAL)",
        "size=3;3:;2:;0 flow_control_paused=100%;;50;0;100" + queue + " cert_failure_rate=0;;;0", after,
        false},
