@@ -211,8 +211,14 @@ TEST(ClusterState, JudgesNodes) {
   };
   // The previous run, 100 s before, with the same counters; and none.
   const cluster_interval after = {false, 100, 5e9, 7}, first = {};
-  const std::string queue = " recv_queue=0;10;100;0 recv_queue_avg=0.25;;;0";
-  const std::string perf3 = "size=3;3:;2:;0 flow_control_paused=0%;;50;0;100" + queue + " cert_failure_rate=0;;;0";
+  // The performance data with the size, the share paused, the receive
+  // queue and the rate of certification failures.
+  auto perf = [](const char* size, const char* paused, const char* queue, const char* cert) {
+    return std::string("size=") + size + ";3:;2:;0 flow_control_paused=" + paused +
+           "%;;50;0;100 recv_queue=" + queue + ";10;100;0 recv_queue_avg=0.25;;;0 cert_failure_rate=" +
+           cert + ";;;0";
+  };
+  const std::string perf3 = perf("3", "0", "0", "0");
   const struct {
     const char* what;
     std::string wsrep_on;
@@ -227,13 +233,9 @@ TEST(ClusterState, JudgesNodes) {
       {"MySQL", "", {}, STATE_UNKNOWN, "not a cluster node", "", after, false},
       {"synced", "ON", synced, STATE_OK, "Synced, Primary, size 3", perf3, after, false},
       {"a node lost", "ON", with({{"wsrep_cluster_size", "2"}}), STATE_WARNING,
-       "Synced, Primary, size 2 (WARNING)",
-       "size=2;3:;2:;0 flow_control_paused=0%;;50;0;100" + queue + " cert_failure_rate=0;;;0", after,
-       false},
+       "Synced, Primary, size 2 (WARNING)", perf("2", "0", "0", "0"), after, false},
       {"alone", "ON", with({{"wsrep_cluster_size", "1"}}), STATE_CRITICAL,
-       "Synced, Primary, size 1 (CRITICAL)",
-       "size=1;3:;2:;0 flow_control_paused=0%;;50;0;100" + queue + " cert_failure_rate=0;;;0", after,
-       false},
+       "Synced, Primary, size 1 (CRITICAL)", perf("1", "0", "0", "0"), after, false},
       {"donor", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}), STATE_WARNING,
        "Donor/Desynced, Primary, size 3", perf3, after, false},
       {"donor, desynced on purpose", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}),
@@ -249,28 +251,21 @@ TEST(ClusterState, JudgesNodes) {
       // 7 failures in 1000 s since the start.
       {"first run: since start", "ON", with({{"wsrep_flow_control_paused", "0.751234"}}),
        STATE_CRITICAL, "Synced, Primary, size 3, flow control paused 75.1234% since start (CRITICAL)",
-       "size=3;3:;2:;0 flow_control_paused=75.1234%;;50;0;100" + queue + " cert_failure_rate=0.007;;;0",
-       first, false},
+       perf("3", "75.1234", "0", "0.007"), first, false},
       // 60 s of 100 paused, 30 failures; the average since start is 0.
       {"per interval", "ON",
        with({{"wsrep_flow_control_paused_ns", "65000000000"}, {"wsrep_local_cert_failures", "37"}}),
        STATE_CRITICAL, "Synced, Primary, size 3, flow control paused 60% (CRITICAL)",
-       "size=3;3:;2:;0 flow_control_paused=60%;;50;0;100" + queue + " cert_failure_rate=0.3;;;0", after,
-       false},
+       perf("3", "60", "0", "0.3"), after, false},
       {"paused longer than the interval by the server's clock", "ON",
        with({{"wsrep_flow_control_paused_ns", "106000000000"}}), STATE_CRITICAL,
        "Synced, Primary, size 3, flow control paused 100% (CRITICAL)",
-       "size=3;3:;2:;0 flow_control_paused=100%;;50;0;100" + queue + " cert_failure_rate=0;;;0", after,
-       false},
+       perf("3", "100", "0", "0"), after, false},
       {"no time since the previous run", "ON", synced, STATE_OK,
        "Synced, Primary, size 3, flow control paused 0% since start",
-       "size=3;3:;2:;0 flow_control_paused=0%;;50;0;100" + queue + " cert_failure_rate=0.007;;;0",
-       {false, 0, 5e9, 7}, false},
+       perf("3", "0", "0", "0.007"), {false, 0, 5e9, 7}, false},
       {"receive queue", "ON", with({{"wsrep_local_recv_queue", "12"}}), STATE_WARNING,
-       "Synced, Primary, size 3, receive queue 12 (WARNING)",
-       "size=3;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue=12;10;100;0 "
-       "recv_queue_avg=0.25;;;0 cert_failure_rate=0;;;0",
-       after, false},
+       "Synced, Primary, size 3, receive queue 12 (WARNING)", perf("3", "0", "12", "0"), after, false},
       {"missing", "ON", [&synced] { auto s = synced; s.erase("wsrep_cluster_size"); return s; }(),
        STATE_UNKNOWN, "wsrep_cluster_size not reported", "", after, false},
       {"not a number", "ON", with({{"wsrep_local_recv_queue_avg", "x|y"}}), STATE_UNKNOWN,
