@@ -27,6 +27,7 @@
 #include "db_failure.h"
 #include "db_sql.h"
 #include "db_help.h"
+#include "db_state_key.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "status_expr.h"
@@ -352,16 +353,7 @@ static std::string state_key_name(MYSQL *mysql) {
 	for (const metric &m : metrics)
 		texts.insert(m.expr.text);
 	pieces.insert(pieces.end(), texts.begin(), texts.end());
-	// 64-bit FNV-1a: stable across builds and machines.
-	uint64_t hash = 14695981039346656037ULL;
-	for (const std::string &p : pieces)
-		for (char c : std::to_string(p.size()) + ":" + p) {
-			hash ^= static_cast<unsigned char>(c);
-			hash *= 1099511628211ULL;
-		}
-	char name[32];
-	snprintf(name, sizeof name, "server_%016llx", static_cast<unsigned long long>(hash));
-	return name;
+	return db_state_key("server", pieces);
 }
 
 // Take the previous sample from the state, when it follows on from this

@@ -222,13 +222,24 @@ TEST(ClusterState, JudgesNodes) {
   const std::map<std::string, std::string> synced = {
       {"wsrep_ready", "ON"}, {"wsrep_connected", "ON"}, {"wsrep_cluster_status", "Primary"},
       {"wsrep_local_state_comment", "Synced"}, {"wsrep_cluster_size", "3"},
-      {"wsrep_flow_control_paused", "0.000000"}, {"wsrep_local_recv_queue_avg", "0.25"}};
+      {"wsrep_flow_control_paused", "0.000000"}, {"wsrep_local_recv_queue_avg", "0.25"},
+      {"wsrep_flow_control_paused_ns", "5000000000"}, {"wsrep_local_recv_queue", "0"},
+      {"wsrep_local_cert_failures", "7"}, {"Uptime", "1000"}};
   auto with = [&synced](std::initializer_list<std::pair<const std::string, std::string>> changes) {
     auto status = synced;
     for (const auto& [name, value] : changes) status[name] = value;
     return status;
   };
-  const std::string perf3 = "size=3;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0";
+  // The previous run, 100 s before, with the same counters; and none.
+  const cluster_interval after = {false, 100, 5e9, 7}, first = {};
+  // The performance data with the size, the share paused, the receive
+  // queue and the rate of certification failures.
+  auto perf = [](const char* size, const char* paused, const char* queue, const char* cert) {
+    return std::string("size=") + size + ";3:;2:;0 flow_control_paused=" + paused +
+           "%;;50;0;100 recv_queue=" + queue + ";10;100;0 recv_queue_avg=0.25;;;0 cert_failure_rate=" +
+           cert + ";;;0";
+  };
+  const std::string perf3 = perf("3", "0", "0", "0");
   const struct {
     const char* what;
     std::string wsrep_on;
@@ -236,45 +247,67 @@ TEST(ClusterState, JudgesNodes) {
     int state;
     std::string text;
     std::string perf;
+    cluster_interval interval;
+    bool donor_ok;
   } cases[] = {
-      {"no cluster node", "OFF", {}, STATE_UNKNOWN, "not a cluster node", ""},
-      {"MySQL", "", {}, STATE_UNKNOWN, "not a cluster node", ""},
-      {"synced", "ON", synced, STATE_OK, "Synced, Primary, size 3", perf3},
+      {"no cluster node", "OFF", {}, STATE_UNKNOWN, "not a cluster node", "", after, false},
+      {"MySQL", "", {}, STATE_UNKNOWN, "not a cluster node", "", after, false},
+      {"synced", "ON", synced, STATE_OK, "Synced, Primary, size 3", perf3, after, false},
       {"a node lost", "ON", with({{"wsrep_cluster_size", "2"}}), STATE_WARNING,
-       "Synced, Primary, size 2",
-       "size=2;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0"},
-      {"alone", "ON", with({{"wsrep_cluster_size", "1"}}), STATE_CRITICAL, "Synced, Primary, size 1",
-       "size=1;3:;2:;0 flow_control_paused=0%;;50;0;100 recv_queue_avg=0.25;;;0"},
+       "Synced, Primary, size 2 (WARNING)", perf("2", "0", "0", "0"), after, false},
+      {"alone", "ON", with({{"wsrep_cluster_size", "1"}}), STATE_CRITICAL,
+       "Synced, Primary, size 1 (CRITICAL)", perf("1", "0", "0", "0"), after, false},
       {"donor", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}), STATE_WARNING,
-       "Donor/Desynced, Primary, size 3", perf3},
-      {"joined", "ON", with({{"wsrep_local_state_comment", "Joined"}}), STATE_CRITICAL,
-       "Joined, Primary, size 3", perf3},
+       "Donor/Desynced, Primary, size 3", perf3, after, false},
+      {"donor, desynced on purpose", "ON", with({{"wsrep_local_state_comment", "Donor/Desynced"}}),
+       STATE_OK, "Donor/Desynced, Primary, size 3", perf3, after, true},
+      {"joined, even with --donor-ok", "ON", with({{"wsrep_local_state_comment", "Joined"}}),
+       STATE_CRITICAL, "Joined, Primary, size 3", perf3, after, true},
       {"non-primary", "ON",
        with({{"wsrep_ready", "OFF"}, {"wsrep_cluster_status", "non-Primary"},
              {"wsrep_local_state_comment", "Initialized"}}),
-       STATE_CRITICAL, "not ready, Initialized, non-Primary, size 3", perf3},
+       STATE_CRITICAL, "not ready, Initialized, non-Primary, size 3", perf3, after, false},
       {"disconnected", "ON", with({{"wsrep_connected", "OFF"}}), STATE_CRITICAL,
-       "not connected, Synced, Primary, size 3", perf3},
-      {"flow control", "ON", with({{"wsrep_flow_control_paused", "0.751234"}}), STATE_CRITICAL,
-       "Synced, Primary, size 3, flow control paused 75.1234%",
-       "size=3;3:;2:;0 flow_control_paused=75.1234%;;50;0;100 recv_queue_avg=0.25;;;0"},
+       "not connected, Synced, Primary, size 3", perf3, after, false},
+      // 7 failures in 1000 s since the start.
+      {"first run: since start", "ON", with({{"wsrep_flow_control_paused", "0.751234"}}),
+       STATE_CRITICAL, "Synced, Primary, size 3, flow control paused 75.1234% since start (CRITICAL)",
+       perf("3", "75.1234", "0", "0.007"), first, false},
+      // 60 s of 100 paused, 30 failures; the average since start is 0.
+      {"per interval", "ON",
+       with({{"wsrep_flow_control_paused_ns", "65000000000"}, {"wsrep_local_cert_failures", "37"}}),
+       STATE_CRITICAL, "Synced, Primary, size 3, flow control paused 60% (CRITICAL)",
+       perf("3", "60", "0", "0.3"), after, false},
+      {"paused longer than the interval by the server's clock", "ON",
+       with({{"wsrep_flow_control_paused_ns", "106000000000"}}), STATE_CRITICAL,
+       "Synced, Primary, size 3, flow control paused 100% (CRITICAL)",
+       perf("3", "100", "0", "0"), after, false},
+      {"no time since the previous run", "ON", synced, STATE_OK,
+       "Synced, Primary, size 3, flow control paused 0% since start",
+       perf("3", "0", "0", "0.007"), {false, 0, 5e9, 7}, false},
+      {"receive queue", "ON", with({{"wsrep_local_recv_queue", "12"}}), STATE_WARNING,
+       "Synced, Primary, size 3, receive queue 12 (WARNING)", perf("3", "0", "12", "0"), after, false},
       {"missing", "ON", [&synced] { auto s = synced; s.erase("wsrep_cluster_size"); return s; }(),
-       STATE_UNKNOWN, "wsrep_cluster_size not reported", ""},
+       STATE_UNKNOWN, "wsrep_cluster_size not reported", "", after, false},
       {"not a number", "ON", with({{"wsrep_local_recv_queue_avg", "x|y"}}), STATE_UNKNOWN,
-       "wsrep_local_recv_queue_avg is not a number: x/y", ""},
+       "wsrep_local_recv_queue_avg is not a number: x/y", "", after, false},
   };
   cluster_settings settings;
   char size_warning[] = " 3:", size_critical[] = "2:", flow_critical[] = "50";
+  char queue_warning[] = "10", queue_critical[] = "100";
   set_thresholds(&settings.size, size_warning, size_critical);
   set_thresholds(&settings.flow_control, nullptr, flow_critical);
+  set_thresholds(&settings.recv_queue, queue_warning, queue_critical);
   // The statement asks for every variable judged.
   for (const char* name : cluster_status_names)
     EXPECT_NE(std::string(CLUSTER_STATUS).find(std::string("'") + name + "'"), std::string::npos);
   for (const auto& c : cases) {
-    cluster_verdict v = judge_cluster(c.wsrep_on, c.status, settings);
+    settings.donor_ok = c.donor_ok;
+    cluster_verdict v = judge_cluster(c.wsrep_on, c.status, settings, c.interval);
     EXPECT_EQ(v.state, c.state) << c.what;
     EXPECT_EQ(v.text, c.text) << c.what;
     EXPECT_EQ(v.perf, c.perf) << c.what;
+    EXPECT_EQ(v.measured, !c.perf.empty()) << c.what;
   }
 }
 

@@ -23,11 +23,14 @@
 #define READ_ONLY_VARIABLES \
 	"SHOW GLOBAL VARIABLES WHERE Variable_name IN ('read_only', 'super_read_only')"
 
-/* Whether the server is a cluster node, and the node's status variables. */
+/* Whether the server is a cluster node, and the node's status variables
+ * (Uptime tells a restart of the node). */
 #define CLUSTER_WSREP_ON "SHOW GLOBAL VARIABLES LIKE 'wsrep\\_on'"
 #define CLUSTER_STATUS                                                            \
 	"SHOW GLOBAL STATUS WHERE Variable_name IN ('wsrep_ready', 'wsrep_connected', " \
 	"'wsrep_cluster_status', 'wsrep_local_state_comment', 'wsrep_cluster_size', "   \
-	"'wsrep_flow_control_paused', 'wsrep_local_recv_queue_avg')"
+	"'wsrep_flow_control_paused', 'wsrep_local_recv_queue_avg', "                     \
+	"'wsrep_flow_control_paused_ns', 'wsrep_local_recv_queue', "                    \
+	"'wsrep_local_cert_failures', 'Uptime')"
 
 #endif /* KIVREL_STATE_QUERIES_H */
