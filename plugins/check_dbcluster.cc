@@ -16,6 +16,7 @@
 #include "cluster_state.h"
 #include "common.h"
 #include "db_connect.h"
+#include "db_grants.h"
 #include "db_help.h"
 #include "db_rows.h"
 #include "db_state_check.h"
@@ -34,6 +35,7 @@ static cluster_settings settings;
 static char *size_warning = nullptr, *size_critical = nullptr;
 static char *flow_warning = nullptr, *flow_critical = nullptr;
 static char *queue_warning = nullptr, *queue_critical = nullptr;
+static bool check_grants = false;
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
@@ -98,6 +100,9 @@ int main(int argc, char **argv) {
 
 	MYSQL mysql;
 	db_state_connect(&mysql, &conn);
+	if (check_grants)
+		// No statement needs a privilege: any refusal is the server's to name.
+		db_check_grants(&mysql, {{CLUSTER_WSREP_ON, ""}, {CLUSTER_STATUS, ""}});
 	const char *failure = _("wsrep query failed");
 	std::string wsrep_on = db_query_pairs(&mysql, CLUSTER_WSREP_ON, failure)["wsrep_on"];
 	std::map<std::string, std::string> status;
@@ -148,6 +153,7 @@ static const struct option longopts[] = {
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
+	DB_GRANTS_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -170,6 +176,9 @@ static void apply_option(int c, char *arg) {
 		break;
 	case OPT_RECV_QUEUE_CRITICAL:
 		queue_critical = arg;
+		break;
+	case DB_OPT_CHECK_GRANTS:
+		check_grants = true;
 		break;
 	case OPT_DONOR_OK:
 		settings.donor_ok = true;
@@ -196,6 +205,7 @@ void print_usage(void) {
 	printf("       [-w RANGE] [-c RANGE] [--flow-control-warning=RANGE]\n");
 	printf("       [--flow-control-critical=RANGE] [--recv-queue-warning=RANGE]\n");
 	printf("       [--recv-queue-critical=RANGE] [--donor-ok] [-v]\n");
+	printf("       [--check-grants]\n");
 }
 
 static void print_help(void) {
@@ -226,6 +236,7 @@ static void print_help(void) {
 	              _("Show the percentage paused by flow control and the receive queue, now and on average"));
 	db_help_tls();
 	db_help_timeout();
+	db_help_check_grants();
 	printf("\n");
 	printf(" %s\n", _("A server that is no cluster node (wsrep_on OFF) gives UNKNOWN."));
 	printf(" %s\n", _("The percentage paused by flow control and the rate of certification failures"));

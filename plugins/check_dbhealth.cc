@@ -14,9 +14,11 @@
 
 #include "common.h"
 #include "db_connect.h"
+#include "db_grants.h"
 #include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
+#include "replica_channels.h"
 #include "replica_status.h"
 #include "status_text.h"
 
@@ -28,6 +30,7 @@ const char *progname = "check_dbhealth";
 static db_settings conn = db_settings_default();
 static int check_slave = 0;
 static int ignore_auth = 0;
+static bool check_grants = false;  // --check-grants
 static int verbose = 0;
 static double warning_time = 0.0;
 static double critical_time = 0.0;
@@ -191,6 +194,15 @@ int main(int argc, char **argv) {
 
 	MYSQL mysql;
 	connect_or_die(&mysql);
+	if (check_grants) {
+		const char *info = mysql_get_server_info(&mysql);
+		const unsigned long version = mysql_get_server_version(&mysql);
+		std::vector<db_grant_need> needs = {{"show global status", ""}};
+		if (check_slave)
+			needs.push_back({replica_status_statement(info, version),
+			                 replica_status_privilege(info, version)});
+		db_check_grants(&mysql, needs);
+	}
 	char *result = fetch_statistics(&mysql);
 	char *perf = collect_status(&mysql);
 	char slaveresult[70] = "";
@@ -215,6 +227,7 @@ static const struct option longopts[] = {
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
+	DB_GRANTS_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -259,6 +272,9 @@ static void apply_option(int c, char *arg) {
 		break;
 	case 'n':
 		ignore_auth = 1;
+		break;
+	case DB_OPT_CHECK_GRANTS:
+		check_grants = true;
 		break;
 	case 'v':
 		verbose++;
@@ -308,6 +324,7 @@ static void print_help(void) {
 	printf("    %s\n", _("behind master"));
 	db_help_tls();
 	db_help_timeout();
+	db_help_check_grants();
 	printf("\n");
 	printf(" %s\n", _("There are no required arguments. By default, the local database is checked"));
 	printf(" %s\n", _("using the default unix socket. You can force TCP on localhost by using an"));

@@ -14,6 +14,8 @@
 
 #include "common.h"
 #include "db_connect.h"
+#include "db_failure.h"
+#include "db_grants.h"
 #include "db_help.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
@@ -38,17 +40,33 @@ static bool max_rows_given = false;
 static query_expect expect;
 static std::vector<query_column> columns;
 static const char *label_column = nullptr;
+static bool check_grants = false;  // --check-grants
 
 static int process_arguments(int argc, char **argv);
 static int validate_arguments(void);
 static void print_help(void);
 
-// Connect and run the query. Every failure ends the run.
-static void connect_and_query(MYSQL *mysql) {
+static void connect_or_die(MYSQL *mysql) {
 	if (!db_connect(mysql, &conn)) {
 		db_die(db_connect_failure_state(mysql_errno(mysql)), "%s\n",
 		       status_shown_text(db_connect_error(mysql)));
 	}
+}
+
+// --check-grants: run the query in a read-only transaction that is never
+// committed. Which privilege an arbitrary query needs only the server can
+// tell, so a refusal is shown in its own words.
+[[noreturn]] static void check_query_grants(void) {
+	MYSQL mysql;
+	connect_or_die(&mysql);
+	if (mysql_query(&mysql, "START TRANSACTION READ ONLY") != 0)
+		db_statement_failed(&mysql, _("Query failed"), nullptr);
+	db_check_grants(&mysql, {{sql_query, ""}});
+}
+
+// Connect and run the query. Every failure ends the run.
+static void connect_and_query(MYSQL *mysql) {
+	connect_or_die(mysql);
 
 	if (mysql_query(mysql, sql_query) != 0) {
 		char *error = status_shown_text(mysql_error(mysql));
@@ -137,6 +155,8 @@ int main(int argc, char **argv) {
 	if (process_arguments(argc, argv) == ERROR)
 		usage4(_("Could not parse arguments"));
 
+	if (check_grants)
+		check_query_grants();
 	MYSQL mysql;
 	if (mode != query_mode::first_number)
 		db_plugin_finish(check_rows(&mysql));
@@ -180,6 +200,7 @@ static const struct option longopts[] = {
 	{"expect-regex", required_argument, nullptr, OPT_EXPECT_REGEX},
 	{"column", required_argument, nullptr, OPT_COLUMN},
 	{"label-column", required_argument, nullptr, OPT_LABEL_COLUMN},
+	DB_GRANTS_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
@@ -232,6 +253,9 @@ static bool apply_rows_option(int c, char *arg) {
 		set_mode(query_mode::columns);
 		columns.push_back(query_column{arg});
 		return true;
+	case DB_OPT_CHECK_GRANTS:
+		check_grants = true;
+		break;
 	case OPT_LABEL_COLUMN:
 		label_column = arg;
 		return true;
@@ -328,6 +352,7 @@ static void print_help(void) {
 	db_help_password(_("Password to login with"));
 	db_help_tls();
 	db_help_timeout();
+	db_help_check_grants();
 	printf("\n");
 	printf(" %s\n", _("A query is required. The result from the query should be numeric."));
 	printf(" %s\n", _("For extra security, create a user with minimal access."));

@@ -18,6 +18,7 @@
 #include "common.h"
 #include "db_connect.h"
 #include "db_failure.h"
+#include "db_grants.h"
 #include "db_help.h"
 #include "db_rows.h"
 #include "db_sql.h"
@@ -46,6 +47,7 @@ static std::optional<unsigned long> bare_server_id;
 static bool heartbeat_options = false;  // an option that needs --heartbeat
 static int not_replica_state = STATE_WARNING;
 static read_only_rule read_only_wanted = read_only_rule::unchecked;  // --read-only
+static bool check_grants = false;
 
 static const char bare_id_needs_one_channel[] =
 	N_("--heartbeat-server-id=ID needs one channel checked; give CHANNEL=ID for each channel");
@@ -54,11 +56,14 @@ static int process_arguments(int argc, char **argv);
 static void print_help(void);
 
 // The heartbeat lag of every source that has a row, in seconds.
+static std::string heartbeat_sql(void) {
+	return std::string(HEARTBEAT_SELECT) + (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) +
+	       HEARTBEAT_FROM + heartbeat_table;
+}
+
 static std::map<unsigned long, double> read_heartbeat_table(MYSQL *mysql) {
-	std::string sql = std::string(HEARTBEAT_SELECT) +
-	                  (heartbeat_utc ? HEARTBEAT_CLOCK_UTC : HEARTBEAT_CLOCK_LOCAL) + HEARTBEAT_FROM +
-	                  heartbeat_table;
-	return read_heartbeats(db_query_rows(mysql, sql.c_str(), _("heartbeat query failed"), "SELECT"));
+	return read_heartbeats(
+		db_query_rows(mysql, heartbeat_sql().c_str(), _("heartbeat query failed"), "SELECT"));
 }
 
 static bool same_channel(const std::string &a, const std::string &b) {
@@ -125,6 +130,13 @@ int main(int argc, char **argv) {
 	db_state_connect(&mysql, &conn);
 	const char *info = mysql_get_server_info(&mysql);
 	const unsigned long version = mysql_get_server_version(&mysql);
+	if (check_grants) {
+		std::vector<db_grant_need> needs = {
+			{replica_status_statement(info, version), replica_status_privilege(info, version)}};
+		if (settings.heartbeat)
+			needs.push_back({heartbeat_sql(), "SELECT", heartbeat_table});
+		db_check_grants(&mysql, needs);
+	}
 	db_rows status = db_query_rows(&mysql, replica_status_statement(info, version),
 	                               _("replica status query failed"),
 	                               replica_status_privilege(info, version));
@@ -191,6 +203,7 @@ static const struct option longopts[] = {
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
+	DB_GRANTS_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -276,6 +289,9 @@ static void apply_option(int c, char *arg) {
 		settings.lag_disagreement = seconds_option(arg);
 		heartbeat_options = true;
 		break;
+	case DB_OPT_CHECK_GRANTS:
+		check_grants = true;
+		break;
 	case OPT_SUBTRACT_DELAY:
 		settings.subtract_delay = true;
 		break;
@@ -324,7 +340,7 @@ void print_usage(void) {
 	printf("       [--heartbeat=DB.TABLE [--heartbeat-server-id=[CHANNEL=]ID]... [--heartbeat-utc]\n");
 	printf("        [--heartbeat-skew=SECONDS] [--lag-disagreement=SECONDS]]\n");
 	printf("       [--subtract-delay] [--not-replica=ok|warning|critical|unknown] [-v]\n");
-	printf("       [--read-only=auto|on|off]\n");
+	printf("       [--read-only=auto|on|off] [--check-grants]\n");
 }
 
 static void print_help(void) {
@@ -367,6 +383,7 @@ static void print_help(void) {
 	              _("Show each channel's source and, where in use, its GTID position"));
 	db_help_tls();
 	db_help_timeout();
+	db_help_check_grants();
 	printf("\n");
 	printf(" %s\n", _("Needs REPLICATION CLIENT, or SLAVE MONITOR on MariaDB, and SELECT on the"));
 	printf(" %s\n", _("heartbeat table."));

@@ -33,6 +33,7 @@
 #include "status_expr.h"
 #include "status_modes.h"
 #include "status_probes.h"
+#include "db_grants.h"
 #include "status_queries.h"
 #include "status_text.h"
 
@@ -73,6 +74,7 @@ static ignored_users ignore_users;
 // --max-tables: the most tables with an auto-increment column that
 // autoinc_used() reads.
 static unsigned long max_tables = 10000;
+static bool check_grants = false;  // --check-grants
 
 static int process_arguments(int argc, char **argv, expr_needs *needs);
 static void print_help(void);
@@ -331,6 +333,28 @@ static void run_probes(MYSQL *mysql, const expr_needs &needs, expr_sample *sampl
 		probe_tls_cert_days(mysql, sample);
 }
 
+// The statements of the probes that \a needs asks for, with the privilege
+// each needs; the catalogue and the certificate need none.
+static std::vector<db_grant_need> probe_grants(MYSQL *mysql, const expr_needs &needs) {
+	const std::pair<int, const char *> process_probes[] = {
+		{PROBE_LONGEST_QUERY, STATUS_LONGEST_QUERY_SQL},
+		{PROBE_OLDEST_TRANSACTION, STATUS_OLDEST_TRANSACTION_SQL},
+		{PROBE_LOCK_WAITS, STATUS_LOCK_WAITS_SQL},
+		{PROBE_METADATA_LOCK_WAITS, STATUS_METADATA_LOCK_WAITS_SQL},
+		{PROBE_IDLE_BLOCKER, STATUS_IDLE_BLOCKERS_SQL},
+	};
+	std::vector<db_grant_need> grants;
+	for (const auto &[probe, sql] : process_probes)
+		if (needs.probes[probe])
+			grants.push_back({sql, "PROCESS"});
+	const unsigned int no_binary_logging = 1381;  // ER_NO_BINARY_LOGGING, after the check
+	if (needs.probes[PROBE_BINLOG_BYTES] || needs.probes[PROBE_BINLOG_FILES])
+		grants.push_back({STATUS_BINARY_LOGS_SQL,
+		                  is_mariadb(mysql) ? "BINLOG MONITOR" : "REPLICATION CLIENT", "*.*",
+		                  no_binary_logging});
+	return grants;
+}
+
 // The seconds since the epoch, to the millisecond.
 static double now_seconds(void) {
 	struct timespec ts;
@@ -448,6 +472,8 @@ int main(int argc, char **argv) {
 	if (!db_connect(&mysql, &conn))
 		db_die(db_connect_failure_state(mysql_errno(&mysql)), "%s\n",
 		       status_shown_text(db_connect_error(&mysql)));
+	if (check_grants)
+		db_check_grants(&mysql, probe_grants(&mysql, needs));
 	expr_sample sample;
 	double at = now_seconds();
 	read_values(&mysql, "SHOW GLOBAL STATUS", needs.status, &sample.status);
@@ -483,6 +509,7 @@ static const struct option longopts[] = {
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
 	DB_TIMEOUT_LONGOPTS,
+	DB_GRANTS_LONGOPTS,
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -525,6 +552,10 @@ static bool printable(const char *text, const char *forbidden) {
 static void apply_option(int c, char *arg) {
 	if (c == 'v') {
 		verbose++;
+		return;
+	}
+	if (c == DB_OPT_CHECK_GRANTS) {
+		check_grants = true;
 		return;
 	}
 	if (c == 'm') {
@@ -602,6 +633,7 @@ void print_usage(void) {
 	printf("       [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n");
 	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
 	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
+	printf("       [--check-grants]\n");
 }
 
 static void print_help(void) {
@@ -630,6 +662,7 @@ static void print_help(void) {
 	db_help_login();
 	db_help_tls();
 	db_help_timeout();
+	db_help_check_grants();
 	printf("\n");
 	printf(" %s\n", _("rate() and delta() compare with the previous run of the same metrics on the"));
 	printf(" %s\n", _("same server, kept in the state directory: $KIVREL_PLUGIN_STATE_DIRECTORY if"));

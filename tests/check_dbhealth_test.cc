@@ -287,7 +287,10 @@ TEST_F(CheckDbhealth, HelpAndVersion) {
            std::string("    behind master\n -l, --ssl\n    Use ssl encryptation\n"),
            std::string(" -L, --ciphers=STRING\n    List of valid SSL ciphers\n --ssl-chain-only\n"),
            std::string(" -t, --timeout=INTEGER\n"
-                       "    Seconds before the check ends CRITICAL (default: 10)\n\n There are no"),
+                       "    Seconds before the check ends CRITICAL (default: 10)\n"
+                       " --check-grants\n    Measure nothing: check that the user may run each "
+                       "statement that the other\n    options need, and show the GRANT statement "
+                       "for each privilege missing\n\n There are no"),
        }) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }

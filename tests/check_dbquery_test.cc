@@ -444,7 +444,11 @@ TEST_F(CheckDbquery, HelpAndVersion) {
                           " -l, --ssl\n    Use ssl encryptation\n"),
             std::string::npos);
   EXPECT_NE(help.out.find(" -t, --timeout=INTEGER\n"
-                          "    Seconds before the check ends CRITICAL (default: 10)\n\n A query"),
+                          "    Seconds before the check ends CRITICAL (default: 10)\n"
+                          " --check-grants\n"
+                          "    Measure nothing: check that the user may run each statement that the other\n"
+                          "    options need, and show the GRANT statement for each privilege missing\n"
+                          "\n A query"),
             std::string::npos);
   EXPECT_NE(help.out.find(" --rows\n    Classify the number of rows instead of the first field\n"),
             std::string::npos);

@@ -334,7 +334,8 @@ TEST_F(CheckDbstatus, MessagesAndFailures) {
       {{"-m", "uptime", "-m", "tls-cert-expiry"}, 3,
        "STATUS UNKNOWN: tls_cert_days() needs a TLS connection (-l)\n"},
       {{"-u", server_.empty_user, "-p", "", "-m", "binlog-space"}, 3,
-       "STATUS UNKNOWN: Query failed: the check needs the BINLOG MONITOR privilege: "},
+       "STATUS UNKNOWN: Query failed: the check needs the BINLOG MONITOR privilege (--check-grants "
+       "lists each grant missing): "},
       {{"-m", "autoinc-headroom", "--max-tables", "0"}, 3,
        "STATUS UNKNOWN: --max-tables must be a whole number from 1 to 100000000 - 0\nUsage:\n"},
       {{"-m", "long-query", "--ignore-user", "a("}, 3,

@@ -405,12 +405,16 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
   const Args user_replica = login(s.replica_port, s.user, s.password);
   const Args fake = login(gone.port(), "u", "x");
   const std::string lost = "Lost connection to server during query";
-  const std::string denied = ": Access denied; you need (at least one of) the ";
+  const std::string hint = " (--check-grants lists each grant missing)";
+  const std::string denied = hint + ": Access denied; you need (at least one of) the ";
   struct program {
     const char* path;
     std::string prefix;
     Args metric;         // what a run needs beyond the login
     std::string failed;  // what its first statement's failure says
+  };
+  auto grant = [](const std::string& privilege, const std::string& on, const std::string& user) {
+    return "GRANT " + privilege + " ON " + on + " TO '" + user + "'@'127.0.0.1'";
   };
   const program programs[] = {
       {CHECK_DBSTATUS_PATH, "STATUS", {"-m", "uptime"}, "Query failed: "},
@@ -436,8 +440,18 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
        "UNKNOWN: replica status query failed: the check needs the SLAVE MONITOR privilege" +
            denied + "SUPER, SLAVE MONITOR privilege(s) for this operation"},
       {&programs[1], with(user_replica, {"--heartbeat=mysql.db"}), {}, 3,
-       "UNKNOWN: heartbeat query failed: the check needs the SELECT privilege: SELECT command "
-       "denied to user '" + s.user + "'@'127.0.0.1' for table `mysql`.`db`"},
+       "UNKNOWN: heartbeat query failed: the check needs the SELECT privilege" + hint +
+           ": SELECT command denied to user '" + s.user + "'@'127.0.0.1' for table `mysql`.`db`"},
+      // --check-grants: the GRANT for each privilege refused, to the account the server matched.
+      {&programs[0], with(empty, {"-m", "long-query", "-e", "binlog_files()", "--check-grants"}), {}, 3,
+       "UNKNOWN: missing grants: " + grant("PROCESS", "*.*", s.empty_user) + "; " +
+           grant("BINLOG MONITOR", "*.*", s.empty_user)},
+      {&programs[0], with(login(s.port, s.user, s.password), {"-m", "long-query", "--check-grants"}),
+       {}, 0, "OK: all grants present"},
+      {&programs[1], with(empty_replica, {"--heartbeat=mysql.db", "--check-grants"}), {}, 3,
+       "UNKNOWN: missing grants: " + grant("SLAVE MONITOR", "*.*", s.empty_user) + "; " +
+           grant("SELECT", "`mysql`.`db`", s.empty_user)},
+      {&programs[1], with(user_replica, {"--check-grants"}), {}, 0, "OK: all grants present"},
       {&programs[3], with(empty, {"-q", "SELECT COUNT(*) FROM mysql.db"}), {}, 2,
        "CRITICAL: Error with query - SELECT command denied to user '" + s.empty_user +
            "'@'127.0.0.1' for table `mysql`.`db`"},

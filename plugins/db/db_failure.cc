@@ -54,7 +54,11 @@ void db_statement_failed(MYSQL *mysql, const char *failure, const char *privileg
 	// The server would count a dropped connection as an aborted client.
 	mysql_close(mysql);
 	if (why == db_failure::privilege && privilege)
-		db_die(db_failure_state(why), _("%s: the check needs the %s privilege: %s\n"), failure,
-		       privilege, error.c_str());
+		db_die(db_failure_state(why),
+		       _("%s: the check needs the %s privilege (--check-grants lists each grant missing): %s\n"),
+		       failure, privilege, error.c_str());
+	if (why == db_failure::privilege)
+		db_die(db_failure_state(why), _("%s: %s (--check-grants lists each grant missing)\n"), failure,
+		       error.c_str());
 	db_die(db_failure_state(why), "%s: %s\n", failure, error.c_str());
 }

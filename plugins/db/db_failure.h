@@ -30,8 +30,10 @@ constexpr int db_unreadable_state = STATE_UNKNOWN;
 
 /// End the run after a failed statement on \a mysql: close it and print
 /// "<failure>: <client error>", with the state of its class. A missing
-/// privilege reads "<failure>: the check needs the <privilege> privilege:
-/// <client error>" when \a privilege names it (it may be null).
+/// privilege reads "<failure>: the check needs the <privilege> privilege
+/// (--check-grants lists each grant missing): <client error>" when
+/// \a privilege names it (it may be null), else points to --check-grants
+/// after the client error.
 [[noreturn]] void db_statement_failed(MYSQL *mysql, const char *failure, const char *privilege);
 
 #endif  // KIVREL_DB_FAILURE_H

@@ -105,3 +105,9 @@ void db_help_footer(void) {
 	printf(" %s\n", _("overriding any my.cnf settings."));
 	print_support();
 }
+
+void db_help_check_grants(void) {
+	db_help_entry("--check-grants",
+	              _("Measure nothing: check that the user may run each statement that the other"));
+	printf("    %s\n", _("options need, and show the GRANT statement for each privilege missing"));
+}

@@ -37,6 +37,9 @@ void db_help_login(void);
 /// paragraph of its own between empty lines.
 void db_help_tls(void);
 
+/// Print the --check-grants entry.
+void db_help_check_grants(void);
+
 /// Print the -t entry; it shows the default bound.
 void db_help_timeout(void);
 
