@@ -424,8 +424,12 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 	const char *since_start = _("since start");
 	// --warmup: the seconds until the server is warm, 0 once it is.
 	double warm_in = 0;
-	if (warmup > 0)
-		warm_in = std::max(0.0, warmup - expr_lookup(sample.status, "uptime")->number);
+	if (warmup > 0) {
+		const server_value *uptime = expr_lookup(sample.status, "uptime");
+		if (!uptime || !uptime->numeric)
+			db_die(STATE_UNKNOWN, "%s\n", status_printf(_("No status variable %s on the server"), "Uptime").c_str());
+		warm_in = std::max(0.0, warmup - uptime->number);
+	}
 	bool held = false;
 	for (const metric &m : metrics) {
 		bool idle = false;
