@@ -3,11 +3,13 @@
 // with no character in it that could break a status line, and then has a
 // value (or none) once every name it reads is given; or it is rejected with
 // a message that names the expression. The same text, read as the previous
-// run's state line, gives a previous sample that fits what it is said to be.
+// run's state line, gives a previous sample that fits what it is said to be,
+// and a ring of samples whose next line fits a state line.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "status_expr.h"
 
@@ -22,6 +24,15 @@ void check_previous(const std::string &line, double value) {
 	bool counts = previous == expr_previous::follows;
 	if ((previous == expr_previous::none) != sample.since_start ||
 	    sample.previous.size() != (counts ? 2u : 0u) || (counts && !(sample.seconds >= 0)))
+		abort();
+	// As a ring: the next line fits a state line and reads back as one
+	// that this run's sample heads.
+	std::vector<expr_kept> kept;
+	expr_take_ring(line.c_str(), {"a", "b"}, {60, 3600}, 1000, 1001, &sample, &kept);
+	std::string next = expr_next_ring({100, 1000, {value, value}}, kept, 3600);
+	if (next.size() > 1023 ||
+	    expr_take_ring(next.c_str(), {"a", "b"}, {60}, 1000, 1001, &sample, &kept) != expr_previous::follows ||
+	    kept.empty() || kept.front().at != 1000)
 		abort();
 }
 

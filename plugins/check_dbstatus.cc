@@ -52,15 +52,20 @@ struct metric {
 	std::string uom;
 	std::string perf_uom;
 	bool never_negative = false;  // a mode: counts, rates, seconds, percentages
+	bool since_start = false;     // a mode of a value since the server's start
 	char *warning = nullptr;  // range texts until the thresholds are built
 	char *critical = nullptr;
 	thresholds *limits = nullptr;
 };
 static std::vector<metric> metrics;
 
-// The previous sample is one line of a state file, which keeps 1023
-// characters; this many counters always fit.
+// The previous samples are one line of a state file, which keeps 1023
+// characters; one sample of this many counters always fits.
 static const size_t max_counters = 32;
+
+// --warmup: while the server's Uptime is below it, the metrics of rates,
+// deltas and values since start raise nothing; 0 for none.
+static double warmup = 0;
 
 // What the probes found, for -v.
 static std::string probe_details[PROBE_COUNT];
@@ -380,26 +385,31 @@ static std::string state_key_name(MYSQL *mysql) {
 	return db_state_key("server", pieces);
 }
 
-// Take the previous sample from the state, when it follows on from this
-// one, and keep this one for the next run, unless the state holds a newer
-// one (of a run that overlapped this one).
-static void keep_counters(const std::string &key, const std::set<std::string> &counters,
-                          double at, expr_sample *sample) {
+// Take the previous samples from the state, when they follow on from this
+// one, and keep this one with those the windows still need for the next
+// run, unless the state holds a newer one (of a run that overlapped this
+// one).
+static void keep_counters(const std::string &key, const expr_needs &needs, double at,
+                          expr_sample *sample) {
+	const std::set<std::string> &counters = needs.counters;
 	static char *argv[] = {const_cast<char *>(progname), nullptr};
 	kr_init(const_cast<char *>(progname), 1, argv);
 	kr_enable_state(key.c_str(), 1);
 
-	double uptime = expr_lookup(sample->status, "uptime")->number;
-	std::vector<double> now;
+	expr_kept now;
+	now.uptime = expr_lookup(sample->status, "uptime")->number;
+	now.at = at;
 	for (const std::string &name : counters)
-		now.push_back(expr_lookup(sample->status, name)->number);
+		now.values.push_back(expr_lookup(sample->status, name)->number);
 
 	expr_previous previous = expr_previous::none;
+	std::vector<expr_kept> kept;
 	if (state_data *state = kr_state_read())
-		previous = expr_take_previous(static_cast<const char *>(state->data), counters, at,
-		                              now_seconds(), sample);
+		previous = expr_take_ring(static_cast<const char *>(state->data), counters, needs.windows, at,
+		                          now_seconds(), sample, &kept);
+	double longest = needs.windows.empty() ? 0 : *needs.windows.rbegin();
 	if (previous != expr_previous::newer)
-		kr_state_write_string(0, expr_encode_sample(uptime, at, now).c_str());
+		kr_state_write_string(0, expr_next_ring(now, kept, longest).c_str());
 }
 
 // The value as the message shows it: two decimals, or six for a small one,
@@ -417,19 +427,47 @@ static std::string shown(double value) {
 	return out == "-0" ? "0" : out;
 }
 
+// " rate over 4m10s" (or delta) when a WINDOW of \a m covers another
+// interval than its own; else empty.
+static std::string window_note(const metric &m, const expr_sample &sample) {
+	if (sample.since_start)
+		return "";
+	for (const auto &[window, base] : sample.windows) {
+		if (!base.name_interval || !expr_uses_window(m.expr, window, false))
+			continue;
+		const char *note = expr_uses_window(m.expr, window, true) ? _("rate over %s") : _("delta over %s");
+		return " " + status_printf(note, expr_duration_text(base.seconds).c_str());
+	}
+	return "";
+}
+
 // Print the status line and what -v adds; returns the worst state.
 static int report(const expr_sample &sample, const expr_needs &needs) {
 	int worst = STATE_OK;
 	std::string message, perf;
 	const char *since_start = _("since start");
+	// --warmup: the seconds until the server is warm, 0 once it is.
+	double warm_in = 0;
+	if (warmup > 0) {
+		const server_value *uptime = expr_lookup(sample.status, "uptime");
+		if (!uptime || !uptime->numeric)
+			db_die(STATE_UNKNOWN, "%s\n", status_printf(_("No status variable %s on the server"), "Uptime").c_str());
+		warm_in = std::max(0.0, warmup - uptime->number);
+	}
+	bool held = false;
 	for (const metric &m : metrics) {
-		double value = evaluate_status_expr(m.expr, sample);
+		bool idle = false;
+		double value = evaluate_status_expr(m.expr, sample, &idle);
 		message += (message.empty() ? "" : ", ") + status_shown(m.label) + " ";
 		if (std::isnan(value)) {
-			message += _("no data");
+			message += idle ? _("no activity") : _("no data");
 			continue;
 		}
 		int state = get_status(value, m.limits);
+		if (warm_in > 0 && (m.since_start || expr_uses_counters(m.expr))) {
+			held = true;
+			state = STATE_OK;
+		}
 		worst = std::max(worst, state);
 		message += shown(value) + m.uom;
 		// A mode of one probe names what it found, e.g. the worst column.
@@ -438,6 +476,7 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 			message += " " + status_printf(_("in %s"), probe_notes[m.expr.code[0].probe].c_str());
 		if (sample.since_start && expr_uses_counters(m.expr))
 			message += std::string(" ") + since_start;
+		message += window_note(m, sample);
 		if (state != STATE_OK)
 			message += std::string(" (") + db_state_word(state) + ")";
 		// Six decimals are plenty for graphs, and keep 0.1 + 0.2 short.
@@ -449,6 +488,8 @@ static int report(const expr_sample &sample, const expr_needs &needs) {
 		        status_taken(rperfdata(m.perf_label.c_str(), rounded, m.perf_uom.c_str(), m.limits->warning,
 		                               m.limits->critical, percent || m.never_negative, 0, percent, 100));
 	}
+	if (held)
+		message += ", " + status_printf(_("warming up, %s left"), expr_duration_text(warm_in).c_str());
 	printf("STATUS %s: %s", db_state_word(worst), message.c_str());
 	if (!perf.empty())
 		printf(" | %s", perf.c_str());
@@ -488,12 +529,12 @@ int main(int argc, char **argv) {
 			db_die(STATE_UNKNOWN, "%s\n", status_shown(error).c_str());
 	}
 	if (!needs.counters.empty())
-		keep_counters(key, needs.counters, at, &sample);
+		keep_counters(key, needs, at, &sample);
 	db_plugin_finish(report(sample, needs));
 }
 
 // Long-only options.
-enum { OPT_LABEL = 0x101, OPT_UOM, OPT_IGNORE_USER, OPT_MAX_TABLES };
+enum { OPT_LABEL = 0x101, OPT_UOM, OPT_IGNORE_USER, OPT_MAX_TABLES, OPT_WARMUP };
 
 static const char short_options[] = "hvVm:e:w:c:" DB_CONNECTION_SHORTOPTS;
 static const struct option longopts[] = {
@@ -505,6 +546,7 @@ static const struct option longopts[] = {
 	{"critical", required_argument, nullptr, 'c'},
 	{"ignore-user", required_argument, nullptr, OPT_IGNORE_USER},
 	{"max-tables", required_argument, nullptr, OPT_MAX_TABLES},
+	{"warmup", required_argument, nullptr, OPT_WARMUP},
 	DB_CONNECTION_LONGOPTS,
 	DB_STANDARD_LONGOPTS,
 	DB_TLS_LONGOPTS,
@@ -535,6 +577,7 @@ static void add_mode(const char *name) {
 	m.uom = mode->uom;
 	m.perf_uom = status_perf_uom(mode->uom);
 	m.never_negative = !mode->may_be_negative;
+	m.since_start = mode->since_start;
 	m.warning = const_cast<char *>(mode->warning);
 	m.critical = const_cast<char *>(mode->critical);
 	add_metric(mode->expression, m);
@@ -575,6 +618,11 @@ static void apply_option(int c, char *arg) {
 		if (!isdigit(static_cast<unsigned char>(arg[0])) || *end || errno || n < 1 || n > 100000000)
 			usage2(_("--max-tables must be a whole number from 1 to 100000000"), arg);
 		max_tables = n;
+		return;
+	}
+	if (c == OPT_WARMUP) {
+		if (!expr_read_duration(arg, true, &warmup))
+			usage2(_("--warmup must be a duration such as 600, 90s, 15m or 2h (at most 7 days)"), arg);
 		return;
 	}
 	if (c == 'e') {
@@ -619,6 +667,9 @@ static int process_arguments(int argc, char **argv, expr_needs *needs) {
 		set_thresholds(&m.limits, m.warning, m.critical);
 		expr_add_needs(m.expr, needs);
 	}
+	// --warmup weighs the Uptime.
+	if (warmup > 0)
+		needs->status.insert("uptime");
 	if (needs->counters.size() > max_counters)
 		usage(_("Too many different counters in rate() and delta() (at most 32)"));
 	db_settings_complete(&conn);
@@ -629,7 +680,7 @@ void print_usage(void) {
 	printf("%s\n", _("Usage:"));
 	printf(" %s (-m mode | -e expression) [--label=name] [--uom=unit]\n", progname);
 	printf("       [-w warn] [-c crit] [(-m mode | -e expression) ...] [-v]\n");
-	printf("       [--ignore-user=regex ...] [--max-tables=n]\n");
+	printf("       [--ignore-user=regex ...] [--max-tables=n] [--warmup=duration]\n");
 	printf("       [-H host] [-P port] [-s socket] [-d database] [-u user] [-p password]\n");
 	printf("       [-f optfile] [-g group] [-l] [-a cert] [-k key] [-C ca-cert]\n");
 	printf("       [-D ca-dir] [-L ciphers] [--ssl-chain-only] [-t timeout]\n");
@@ -644,7 +695,8 @@ static void print_help(void) {
 	db_help_standard_options();
 	db_help_entry("-m, --mode=NAME", _("A ready-made metric; --mode=list shows them all"));
 	db_help_entry("-e, --expression=EXPR", _("A metric of your own: status variables, @system variables,"));
-	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), longest_query(),"));
+	printf("    %s\n", _("numbers, + - * / and ( ), rate(NAME), delta(NAME), rate(NAME, WINDOW),"));
+	printf("    %s\n", _("delta(NAME, WINDOW) with a WINDOW such as 90s, 15m or 2h, longest_query(),"));
 	printf("    %s\n", _("oldest_transaction(), lock_waits(), metadata_lock_waits(), idle_blocker(),"));
 	printf("    %s\n", _("binlog_bytes(), binlog_files(), autoinc_used() and tls_cert_days()"));
 	db_help_entry("--label=NAME", _("The metric's name in the output (default: the mode's, or the expression)"));
@@ -658,6 +710,9 @@ static void print_help(void) {
 	db_help_entry("--max-tables=N",
 	              _("autoinc_used() ends UNKNOWN past N tables with an auto-increment column"));
 	printf("    %s\n", _("(default: 10000)"));
+	db_help_entry("--warmup=DURATION",
+	              _("While the server's Uptime is below DURATION (600, 90s, 15m, 2h), metrics of"));
+	printf("    %s\n", _("rates, deltas and values since start raise no WARNING or CRITICAL"));
 	db_help_host_port();
 	db_help_login();
 	db_help_tls();
@@ -669,6 +724,10 @@ static void print_help(void) {
 	printf(" ");
 	printf(_("set, else %s. Without a previous run they count from the server's start.\n"),
 	       KIVREL_STATE_DIR);
+	printf(" %s\n", _("With a WINDOW they compare with the oldest sample kept within it; the state"));
+	printf(" %s\n", _("keeps at most 16 samples, fewer when many counters fill its line. When the"));
+	printf(" %s\n", _("samples cover another interval, the message names it (\"rate over 4m10s\")."));
+	printf(" %s\n", _("A ratio of changes where nothing changed reads \"no activity\"."));
 	printf(" %s\n", _("The probes need the PROCESS privilege; binlog_bytes() and binlog_files() need"));
 	printf(" %s\n", _("BINLOG MONITOR (REPLICATION CLIENT on MySQL); autoinc_used() sees the tables"));
 	printf(" %s\n", _("the user may read; tls_cert_days() needs TLS (-l)."));

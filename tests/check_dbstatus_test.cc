@@ -229,6 +229,50 @@ TEST_F(CheckDbstatus, RatesAndDeltasBetweenRuns) {
       << restarted.out;
 }
 
+// Three runs a second or more apart: a window counts from the first run,
+// naming the interval it covers, a plain delta from the previous one;
+// --warmup holds the young server's alarms of changes, not the uptime's;
+// a ratio over a counter that never moves has no activity.
+TEST_F(CheckDbstatus, WindowsWarmupAndNoActivity) {
+  const Args metrics = {"-m", "uptime", "-w", "1000000:", "-e", "delta(Uptime, 1h)", "-c", "0",
+                        "-e", "delta(Uptime)", "-e", "1/delta(Com_help)"};
+  Args warm = metrics;
+  warm.insert(warm.end(), {"--warmup", "168h"});
+  auto text = [](long s) {
+    return (s >= 3600 ? std::to_string(s / 3600) + "h" : "") +
+           (s % 3600 >= 60 ? std::to_string(s % 3600 / 60) + "m" : "") +
+           (s % 60 ? std::to_string(s % 60) + "s" : "");
+  };
+  std::smatch m;
+  RunResult first = Run(warm);
+  ASSERT_TRUE(std::regex_match(first.out, m, std::regex(
+      "STATUS WARNING: uptime ([0-9]+)s \\(WARNING\\), delta\\(Uptime, 1h\\) [0-9]+ since start, "
+      "delta\\(Uptime\\) [0-9]+ since start, 1/delta\\(Com_help\\) no activity, warming up, (.+) left "
+      "\\| uptime=[0-9]+s;1000000:;;0 'delta\\(Uptime, 1h\\)'=[0-9]+;;0 delta\\(Uptime\\)=[0-9]+\n")))
+      << first.out;
+  EXPECT_EQ(first.exit_code, 1);
+  const long uptime1 = std::stol(m[1]);
+  EXPECT_EQ(m[2], text(7 * 24 * 3600 - uptime1));
+
+  ASSERT_TRUE(WaitForUptime("primary", uptime1 + 1));
+  RunResult second = Run(warm);
+  ASSERT_TRUE(std::regex_search(second.out, m, std::regex("^STATUS WARNING: uptime ([0-9]+)s .*, warming up")))
+      << second.out;
+  const long uptime2 = std::stol(m[1]);
+
+  ASSERT_TRUE(WaitForUptime("primary", uptime2 + 1));
+  RunResult third = Run(metrics);
+  ASSERT_TRUE(std::regex_match(third.out, m, std::regex(
+      "STATUS CRITICAL: uptime ([0-9]+)s \\(WARNING\\), delta\\(Uptime, 1h\\) ([0-9]+) delta over "
+      "([0-9]+)s \\(CRITICAL\\), delta\\(Uptime\\) ([0-9]+), 1/delta\\(Com_help\\) no activity \\| .*\n")))
+      << third.out;
+  EXPECT_EQ(third.exit_code, 2);
+  const long uptime3 = std::stol(m[1]);
+  EXPECT_EQ(std::stol(m[2]), uptime3 - uptime1) << third.out;
+  EXPECT_LE(std::labs(std::stol(m[3]) - (uptime3 - uptime1)), 1) << third.out;
+  EXPECT_EQ(std::stol(m[4]), uptime3 - uptime2) << third.out;
+}
+
 TEST_F(CheckDbstatus, SinceStartAfterRestart) {
   const Args metrics = {"-m", "uptime", "-e", "delta(Uptime)", "-e", "rate(Uptime)"};
   // A restart shows as another start of the server (a sample's time less

@@ -530,6 +530,7 @@ object Service "modes" {
   vars.kivrel_dbstatus_critical = "600"
   vars.kivrel_dbstatus_ignore_user = [ "^backup\$\$", "^etl" ]
   vars.kivrel_dbstatus_max_tables = 500
+  vars.kivrel_dbstatus_warmup = "15m"
 }
 object Service "typo" {
   import "kivrel-service"
@@ -685,6 +686,7 @@ expect_match "modes perf open_files=[0-9.]+%;$(defaults open-files);0;100"
 expect_match "modes perf long_query=[0-9.]+s;120;600;0"
 expect_match "modes command .* --ignore-user=\\^backup\\$ --ignore-user=\\^etl( .*)?"
 expect_match "modes command .* --max-tables=500( .*)?"
+expect_match "modes command .* --warmup=15m( .*)?"
 [[ "$(defaults long-query)" != "120;600" ]] || fail "long-query's defaults are the ranges the service gives"
 
 # A range for a metric the service does not run.

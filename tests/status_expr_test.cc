@@ -4,6 +4,7 @@
 #include "status_expr.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -22,6 +23,8 @@ expr_sample Sample() {
   s.variables = {{"max_connections", Num(64)}, {"version", {false, 0, "10.11"}}};
   s.previous = {{"slow_queries", 20}};
   s.seconds = 10;
+  // The sample within 15 minutes, 600 s ago, with 2 slow queries.
+  s.windows[900] = {{{"slow_queries", 2}}, 600, true};
   s.since_start = false;
   s.probes[PROBE_LONGEST_QUERY] = 3;
   s.probes[PROBE_OLDEST_TRANSACTION] = 7;
@@ -71,6 +74,15 @@ TEST(StatusExpr, ParsesAndEvaluates) {
       {"2 ä", 0, "Syntax error in '2 ä' at 'ä'"},
       {"rate(1)", 0, "Syntax error in 'rate(1)' at '1'"},
       {"rate(@x)", 0, "Syntax error in 'rate(@x)' at '@x'"},
+      {"rate(Slow_queries, 15m)", 48.0 / 600, ""},
+      {"delta(Slow_queries,900s)+rate(Slow_queries)", 48 + 3, ""},
+      {"delta(Slow_queries, 2h)", NAN, ""},  // no sample for that window
+      {"rate(Slow_queries, 15)", 0, "Syntax error in 'rate(Slow_queries, 15)' at '15'"},
+      {"rate(Slow_queries, 1.5h)", 0, "Syntax error in 'rate(Slow_queries, 1.5h)' at '1.5h'"},
+      {"rate(Slow_queries, 15 m)", 0, "Syntax error in 'rate(Slow_queries, 15 m)' at '15'"},
+      {"rate(Slow_queries, 169h)", 0, "Syntax error in 'rate(Slow_queries, 169h)' at '169h'"},
+      {"rate(Slow_queries,)", 0, "Syntax error in 'rate(Slow_queries,)' at ')'"},
+      {"lock_waits(, 1s)", 0, "Syntax error in 'lock_waits(, 1s)' at ','"},
       {"lock_waits(x)", 0, "Syntax error in 'lock_waits(x)' at 'x'"},
       {"sqrt(4)", 0, "Unknown function 'sqrt' in 'sqrt(4)'"},
       {"(" + deep + "1", 0, "Syntax error in '(" + deep + "1' at '('"},
@@ -159,6 +171,106 @@ TEST(StatusExpr, PreviousSample) {
     else
       EXPECT_DOUBLE_EQ(got, previous == P::none ? 0.5 : (50 - before) / (1000 - then)) << line;
   }
+}
+
+// A division by a change of 0 is no activity; other divisions by 0 are not.
+TEST(StatusExpr, NoActivity) {
+  const struct {
+    const char* text;
+    bool idle;
+  } cases[] = {
+      {"100-100*delta(Slow_queries)/delta(Reads)", true},
+      {"delta(Slow_queries)/(delta(Reads)+rate(Reads))", true},
+      {"-(1/delta(Reads))", true},
+      {"1/(delta(Reads)-delta(Reads))", false},
+      {"1/(2*delta(Reads))", false},
+      {"1/(Uptime-100)", false},
+  };
+  expr_sample s = Sample();
+  s.status["reads"] = Num(7);
+  s.previous["reads"] = 7;
+  for (const auto& c : cases) {
+    status_expr e;
+    std::string error;
+    ASSERT_TRUE(parse_status_expr(c.text, &e, &error)) << error;
+    bool idle = !c.idle;
+    EXPECT_TRUE(std::isnan(evaluate_status_expr(e, s, &idle))) << c.text;
+    EXPECT_EQ(idle, c.idle) << c.text;
+  }
+}
+
+TEST(StatusExpr, Durations) {
+  const struct {
+    const char* text;
+    bool bare;
+    double seconds;  // 0: not read
+    const char* shown;
+  } cases[] = {
+      {"90s", false, 90, "1m30s"}, {"15m", false, 900, "15m"}, {"2h", true, 7200, "2h"},
+      {"250", true, 250, "4m10s"}, {"3661s", false, 3661, "1h1m1s"}, {"168h", false, 604800, "168h"},
+      {"250", false, 0, ""}, {"0s", false, 0, ""}, {"604801s", false, 0, ""}, {"1x", true, 0, ""},
+      {"", true, 0, ""}, {"-5s", true, 0, ""}, {"99999999999999999999h", true, 0, ""},
+  };
+  for (const auto& c : cases) {
+    double seconds = 0;
+    EXPECT_EQ(expr_read_duration(c.text, c.bare, &seconds), c.seconds > 0) << c.text;
+    EXPECT_EQ(seconds, c.seconds) << c.text;
+    if (c.seconds > 0) {
+      EXPECT_EQ(expr_duration_text(seconds), c.shown) << c.text;
+    }
+  }
+  EXPECT_EQ(expr_duration_text(0.4), "0s");
+}
+
+// A ring of samples (newest first) against this run's, as in PreviousSample:
+// each window counts from the oldest usable sample within it.
+TEST(StatusExpr, RingOfSamples) {
+  const std::set<std::string> counters = {"slow_queries"};
+  const struct {
+    std::string line;
+    size_t usable;
+    double from60, from600;    // the slow queries each window counts from
+    bool named60, named600;    // the window names its interval
+  } cases[] = {
+      {"90 990 40;30 930 10;10 910 5", 3, 40, 5, false, true},
+      {"90 990 40;30 930 45;10 910 5", 1, 40, 40, true, true},  // FLUSH STATUS between
+      {"90 990 40;30 900 10", 1, 40, 40, true, true},           // another start
+      {"30 930 10", 1, 10, 10, true, true},                     // older than 60 s
+      {"90 990 40;30 930 10;", 0, 0, 0, false, false},          // broken: none
+  };
+  for (const auto& c : cases) {
+    expr_sample s = Sample();
+    std::vector<expr_kept> kept;
+    expr_previous p = expr_take_ring(c.line.c_str(), counters, {60, 600}, 1000, 1002, &s, &kept);
+    ASSERT_EQ(kept.size(), c.usable) << c.line;
+    EXPECT_EQ(p, c.usable ? expr_previous::follows : expr_previous::none) << c.line;
+    if (!c.usable) continue;
+    EXPECT_EQ(s.windows[60].counters["slow_queries"], c.from60) << c.line;
+    EXPECT_EQ(s.windows[600].counters["slow_queries"], c.from600) << c.line;
+    EXPECT_EQ(s.windows[600].seconds, 1000 - kept.back().at) << c.line;
+    EXPECT_EQ(s.windows[60].name_interval, c.named60) << c.line;
+    EXPECT_EQ(s.windows[600].name_interval, c.named600) << c.line;
+  }
+
+  // The next line keeps one sample as old as the longest window, no older.
+  expr_kept now{100, 1000, {50}};
+  std::vector<expr_kept> kept = {{90, 990, {40}}, {30, 930, {10}}, {10, 910, {5}}};
+  auto line = [](const std::vector<expr_kept>& ring) {
+    std::string text;
+    for (const expr_kept& k : ring) text += (text.empty() ? "" : ";") + expr_encode_sample(k.uptime, k.at, k.values);
+    return text;
+  };
+  EXPECT_EQ(expr_next_ring(now, kept, 60), line({now, kept[0], kept[1]}));
+  EXPECT_EQ(expr_next_ring(now, kept, 0), line({now}));
+  // At most expr_ring_max, the newest and oldest among them.
+  std::vector<expr_kept> many;
+  for (int i = 1; i <= 40; ++i) many.push_back({100.0 - i, 1000.0 - i, {50.0 - i}});
+  std::string ring = expr_next_ring(now, many, 3600);
+  EXPECT_EQ(std::count(ring.begin(), ring.end(), ';') + 1, static_cast<long>(expr_ring_max)) << ring;
+  EXPECT_EQ(ring.substr(ring.rfind(';') + 1), line({many.back()}));
+  // No more than a state line holds: 32 big counters leave this run's alone.
+  expr_kept big{100, 1000, std::vector<double>(32, 1.2345678901234567e19)};
+  EXPECT_EQ(expr_next_ring(big, {big, big}, 3600), line({big}));
 }
 
 TEST(StatusExpr, ServerTexts) {

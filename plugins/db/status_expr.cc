@@ -19,7 +19,7 @@ namespace {
 // once per level.
 constexpr int max_depth = 64;
 
-enum class tok { end, number, name, variable, lparen, rparen, plus, minus, times, divide, bad };
+enum class tok { end, number, name, variable, lparen, rparen, plus, minus, times, divide, comma, bad };
 
 struct token {
 	tok kind;
@@ -86,8 +86,9 @@ private:
 				e++;
 			return {c == '@' ? tok::variable : tok::name, p, e - p};
 		}
-		const char *ops = "()+-*/";
-		const tok kinds[] = {tok::lparen, tok::rparen, tok::plus, tok::minus, tok::times, tok::divide};
+		const char *ops = "()+-*/,";
+		const tok kinds[] = {tok::lparen, tok::rparen, tok::plus,  tok::minus,
+		                     tok::times,  tok::divide, tok::comma};
 		if (const char *op = strchr(ops, c); op && c != '\0')
 			return {kinds[op - ops], p, 1};
 		// Show a whole UTF-8 character, not a piece of one.
@@ -172,6 +173,23 @@ private:
 		return true;
 	}
 
+	// A WINDOW: a whole number and its unit, written together.
+	bool read_window(double *seconds) {
+		token count = peek();
+		if (count.kind != tok::number)
+			return fail_at(count);
+		take(count);
+		token unit = peek();
+		std::string text = text_of(count);
+		if (unit.kind == tok::name && unit.start == count.start + count.size) {
+			take(unit);
+			text += text_of(unit);
+		}
+		if (!expr_read_duration(text.c_str(), false, seconds))
+			return fail_at({count.kind, count.start, text.size()});
+		return true;
+	}
+
 	bool call(const token &name) {
 		static const struct {
 			const char *name;
@@ -197,16 +215,22 @@ private:
 			take(name);
 			take(peek());  // the "("
 			std::string argument;
+			double window = 0;
 			if (f.op != expr_op::probe) {
 				token counter = peek();
 				if (counter.kind != tok::name)
 					return fail_at(counter);
 				take(counter);
 				argument = text_of(counter);
+				if (peek().kind == tok::comma) {
+					take(peek());
+					if (!read_window(&window))
+						return false;
+				}
 			}
 			if (!expect(tok::rparen))
 				return false;
-			code_->push_back({f.op, 0, argument, f.probe});
+			code_->push_back({f.op, 0, argument, f.probe, window});
 			return true;
 		}
 		error_ = format(_("Unknown function '%s' in '%s'"), called.c_str(), text_.c_str());
@@ -258,6 +282,41 @@ double or_nan(double value) {
 
 }  // namespace
 
+bool expr_read_duration(const char *text, bool bare_seconds, double *seconds) {
+	static const struct {
+		const char *unit;
+		double seconds;
+	} units[] = {{"s", 1}, {"m", 60}, {"h", 3600}};
+	const char *p = text;
+	double count = 0;
+	while (*p >= '0' && *p <= '9' && count <= expr_max_window)
+		count = count * 10 + (*p++ - '0');
+	if (p == text || (*p >= '0' && *p <= '9'))
+		return false;
+	double unit = 0;
+	if (*p == '\0' && bare_seconds)
+		unit = 1;
+	for (const auto &u : units)
+		if (strcmp(p, u.unit) == 0)
+			unit = u.seconds;
+	if (unit == 0 || count * unit < 1 || count * unit > expr_max_window)
+		return false;
+	*seconds = count * unit;
+	return true;
+}
+
+std::string expr_duration_text(double seconds) {
+	long long left = seconds > 0 ? std::llround(seconds) : 0;
+	std::string text;
+	if (left >= 3600)
+		text += std::to_string(left / 3600) + "h";
+	if (left % 3600 >= 60)
+		text += std::to_string(left % 3600 / 60) + "m";
+	if (left % 60 != 0 || left == 0)
+		text += std::to_string(left % 60) + "s";
+	return text;
+}
+
 bool parse_status_expr(const std::string &text, status_expr *expr, std::string *error) {
 	expr->text = text;
 	expr->code.clear();
@@ -271,6 +330,8 @@ void expr_add_needs(const status_expr &expr, expr_needs *needs) {
 		case expr_op::rate:
 		case expr_op::delta:
 			needs->counters.insert(lower(s.name));
+			if (s.window > 0)
+				needs->windows.insert(s.window);
 			// Without a previous run, rates count from the server's start.
 			needs->status.insert("uptime");
 			[[fallthrough]];
@@ -390,6 +451,13 @@ bool expr_uses_counters(const status_expr &expr) {
 	return false;
 }
 
+bool expr_uses_window(const status_expr &expr, double window, bool rate) {
+	for (const expr_step &s : expr.code)
+		if ((s.op == expr_op::rate || (!rate && s.op == expr_op::delta)) && s.window == window)
+			return true;
+	return false;
+}
+
 namespace {
 
 double status_number(const expr_sample &sample, const std::string &name) {
@@ -406,40 +474,64 @@ double counter_change(const expr_step &s, const expr_sample &sample) {
 		double uptime = status_number(sample, "uptime");
 		return uptime > 0 ? now / uptime : NAN;
 	}
-	auto before = sample.previous.find(lower(s.name));
-	if (before == sample.previous.end())
+	const std::map<std::string, double> *previous = &sample.previous;
+	double seconds = sample.seconds;
+	if (s.window > 0) {
+		auto base = sample.windows.find(s.window);
+		if (base == sample.windows.end())
+			return NAN;
+		previous = &base->second.counters;
+		seconds = base->second.seconds;
+	}
+	auto before = previous->find(lower(s.name));
+	if (before == previous->end())
 		return NAN;
 	double change = now - before->second;
 	if (s.op == expr_op::delta)
 		return change;
-	return sample.seconds > 0 ? change / sample.seconds : NAN;
+	return seconds > 0 ? change / seconds : NAN;
 }
 
 }  // namespace
 
-double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) {
-	std::vector<double> stack;
+double evaluate_status_expr(const status_expr &expr, const expr_sample &sample, bool *no_activity) {
+	// Each value, whether it adds up changes only, and whether it rests on
+	// a division by a change of 0.
+	struct entry {
+		double value;
+		bool changes;
+		bool idle;
+	};
+	std::vector<entry> stack;
+	if (no_activity)
+		*no_activity = false;
 	for (const expr_step &s : expr.code) {
 		double value = 0;
+		bool changes = false, idle = false;
 		if (s.op >= expr_op::add) {
 			if (stack.size() < 2)
 				return NAN;
-			double right = stack.back();
+			entry right = stack.back();
 			stack.pop_back();
-			double left = stack.back();
+			entry left = stack.back();
 			stack.pop_back();
-			if (s.op == expr_op::add)
-				value = left + right;
-			else if (s.op == expr_op::subtract)
-				value = left - right;
-			else if (s.op == expr_op::multiply)
-				value = left * right;
-			else
-				value = right == 0 ? NAN : left / right;
+			idle = left.idle || right.idle;
+			if (s.op == expr_op::add) {
+				value = left.value + right.value;
+				changes = left.changes && right.changes;
+			} else if (s.op == expr_op::subtract) {
+				value = left.value - right.value;
+			} else if (s.op == expr_op::multiply) {
+				value = left.value * right.value;
+			} else {
+				value = right.value == 0 ? NAN : left.value / right.value;
+				idle = idle || (right.value == 0 && right.changes);
+			}
 		} else if (s.op == expr_op::negate) {
 			if (stack.empty())
 				return NAN;
-			value = -stack.back();
+			value = -stack.back().value;
+			idle = stack.back().idle;
 			stack.pop_back();
 		} else if (s.op == expr_op::number) {
 			value = s.number;
@@ -452,10 +544,15 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample) 
 			value = sample.probes[s.probe];
 		} else {
 			value = counter_change(s, sample);
+			changes = true;
 		}
-		stack.push_back(or_nan(value));
+		stack.push_back({or_nan(value), changes, idle});
 	}
-	return stack.size() == 1 ? stack.back() : NAN;
+	if (stack.size() != 1)
+		return NAN;
+	if (no_activity)
+		*no_activity = std::isnan(stack.back().value) && stack.back().idle;
+	return stack.back().value;
 }
 
 namespace {
@@ -485,24 +582,58 @@ std::string expr_encode_sample(double uptime, double at, const std::vector<doubl
 	return line;
 }
 
-expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
-                                 double at, double read_at, expr_sample *sample) {
-	sample->since_start = true;
-	sample->seconds = 0;
-	sample->previous.clear();
-	// Every number finite, none missing, nothing after the last.
+namespace {
+
+// Read one sample of \a counters numbers from \a p, which ends at the
+// end of the text or at ";"; null for anything else.
+const char *read_kept(const char *p, size_t counters, expr_kept *kept) {
 	std::vector<double> numbers;
-	const char *p = line;
-	for (size_t i = 0; i < counters.size() + 2; i++) {
+	for (size_t i = 0; i < counters + 2; i++) {
 		char *end = nullptr;
 		double value = strtod(p, &end);
 		if (end == p || !std::isfinite(value))
-			return expr_previous::none;
+			return nullptr;
 		numbers.push_back(value);
 		p = end;
 	}
-	double then_uptime = numbers[0], then = numbers[1];
-	if (*p != '\0' || then > read_at)
+	if (*p != '\0' && *p != ';')
+		return nullptr;
+	kept->uptime = numbers[0];
+	kept->at = numbers[1];
+	kept->values.assign(numbers.begin() + 2, numbers.end());
+	return p;
+}
+
+}  // namespace
+
+expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
+                                 double at, double read_at, expr_sample *sample) {
+	std::vector<expr_kept> kept;
+	return expr_take_ring(line, counters, {}, at, read_at, sample, &kept);
+}
+
+expr_previous expr_take_ring(const char *line, const std::set<std::string> &counters,
+                             const std::set<double> &windows, double at, double read_at,
+                             expr_sample *sample, std::vector<expr_kept> *kept) {
+	sample->since_start = true;
+	sample->seconds = 0;
+	sample->previous.clear();
+	sample->windows.clear();
+	kept->clear();
+	// Every number finite, none missing, nothing after the last.
+	std::vector<expr_kept> ring;
+	for (const char *p = line;;) {
+		expr_kept one;
+		p = read_kept(p, counters.size(), &one);
+		if (!p)
+			return expr_previous::none;
+		ring.push_back(one);
+		if (*p == '\0')
+			break;
+		p++;
+	}
+	double then = ring[0].at;
+	if (then > read_at)
 		return expr_previous::none;
 	// An overlapping run's sample, with no previous to count from.
 	if (then > at) {
@@ -510,25 +641,91 @@ expr_previous expr_take_previous(const char *line, const std::set<std::string> &
 		return expr_previous::newer;
 	}
 	double uptime = status_number(*sample, "uptime");
-	if (std::fabs((then - then_uptime) - (at - uptime)) > expr_start_tolerance)
-		return expr_previous::none;
-	bool back = false;
-	size_t i = 2;
+	std::vector<double> newer;
 	for (const std::string &name : counters)
-		back = back || numbers[i++] > status_number(*sample, name);
-	// Counters ahead of this run's, of a sample taken a moment before it:
-	// its status was read after this run's. Further back, FLUSH STATUS or
-	// a restart soon after the server's start set them back.
-	if (back && at - then <= expr_overlap_window) {
-		sample->since_start = false;
-		return expr_previous::newer;
+		newer.push_back(status_number(*sample, name));
+	// Newest first, each of this server start and with counters no further
+	// than the next newer one's; the first that is not ends the usable ones.
+	for (const expr_kept &one : ring) {
+		if (one.at > then || std::fabs((one.at - one.uptime) - (at - uptime)) > expr_start_tolerance)
+			break;
+		bool back = false;
+		for (size_t i = 0; i < newer.size(); i++)
+			back = back || one.values[i] > newer[i];
+		// Counters ahead of this run's, of a sample taken a moment before
+		// it: its status was read after this run's. Further back, FLUSH
+		// STATUS or a restart soon after the server's start set them back.
+		if (back && kept->empty() && at - one.at <= expr_overlap_window) {
+			sample->since_start = false;
+			return expr_previous::newer;
+		}
+		if (back)
+			break;
+		kept->push_back(one);
+		newer = one.values;
+		then = one.at;
 	}
-	if (back)
+	if (kept->empty())
 		return expr_previous::none;
-	i = 2;
-	for (const std::string &name : counters)
-		sample->previous[name] = numbers[i++];
+	auto counts = [&](const expr_kept &one, std::map<std::string, double> *into) {
+		size_t i = 0;
+		for (const std::string &name : counters)
+			(*into)[name] = one.values[i++];
+	};
+	counts(kept->front(), &sample->previous);
 	sample->since_start = false;
-	sample->seconds = at - then;
+	sample->seconds = at - kept->front().at;
+	for (double window : windows) {
+		// The oldest within the window, else the newest.
+		const expr_kept *from = &kept->front();
+		for (const expr_kept &one : *kept)
+			if (at - one.at <= window)
+				from = &one;
+		expr_sample::base &base = sample->windows[window];
+		counts(*from, &base.counters);
+		base.seconds = at - from->at;
+		// The interval differs from the window: the ring does not reach
+		// back that far, or holds no sample within it.
+		base.name_interval = at - kept->back().at < window || base.seconds > window;
+	}
 	return expr_previous::follows;
+}
+
+namespace {
+
+std::string encode_ring(const std::vector<const expr_kept *> &ring) {
+	std::string line;
+	for (const expr_kept *one : ring)
+		line += (line.empty() ? "" : ";") + expr_encode_sample(one->uptime, one->at, one->values);
+	return line;
+}
+
+}  // namespace
+
+std::string expr_next_ring(const expr_kept &now, const std::vector<expr_kept> &kept, double longest) {
+	// The most characters of a state line.
+	const size_t line_cap = 1023;
+	std::vector<const expr_kept *> ring = {&now};
+	if (longest > 0)
+		for (const expr_kept &one : kept)
+			ring.push_back(&one);
+	// One sample at least as old as the longest window, and none older.
+	while (ring.size() > 2 && now.at - ring[ring.size() - 2]->at >= longest)
+		ring.pop_back();
+	std::string line = encode_ring(ring);
+	while (ring.size() > 1 && (ring.size() > expr_ring_max || line.size() > line_cap)) {
+		// The sample between the closest neighbours goes; of two, the older.
+		size_t gone = ring.size() - 1;
+		double gap = 0;
+		for (size_t i = 1; i + 1 < ring.size(); i++) {
+			double around = ring[i - 1]->at - ring[i + 1]->at;
+			if (gone == ring.size() - 1 || around < gap) {
+				gone = i;
+				gap = around;
+			}
+		}
+		ring.erase(ring.begin() + static_cast<long>(gone));
+		line = encode_ring(ring);
+	}
+	return line;
 }

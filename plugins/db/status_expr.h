@@ -6,7 +6,7 @@
 //   term       := unary { ("*" | "/") unary }
 //   unary      := "-" unary | primary
 //   primary    := NUMBER | NAME | "@" NAME | "(" expression ")"
-//               | ("rate" | "delta") "(" NAME ")"
+//               | ("rate" | "delta") "(" NAME [ "," WINDOW ] ")"
 //               | PROBE "(" ")"
 //   PROBE      := "longest_query" | "oldest_transaction" | "lock_waits"
 //               | "metadata_lock_waits" | "idle_blocker" | "binlog_bytes"
@@ -14,6 +14,9 @@
 //
 // NAME is a global status variable, "@" NAME a global system variable, both
 // matched without regard to case; NUMBER is decimal, without an exponent.
+// WINDOW is a whole number with the unit s, m or h, as in 90s, 15m or 2h:
+// the change over that time, from the oldest kept sample within it. Without
+// a WINDOW, the change since the previous run.
 #ifndef KIVREL_STATUS_EXPR_H
 #define KIVREL_STATUS_EXPR_H
 
@@ -47,6 +50,7 @@ struct expr_step {
 	double number = 0;  // number: its value
 	std::string name;   // status, variable, rate, delta: the name, lower case
 	int probe = 0;      // probe: an expr_probe
+	double window = 0;  // rate, delta: the WINDOW in seconds, 0 for none
 };
 
 struct status_expr {
@@ -63,8 +67,21 @@ struct expr_needs {
 	std::set<std::string> status;     // every status name, counters included
 	std::set<std::string> variables;  // system variables, without "@"
 	std::set<std::string> counters;   // the names in rate() and delta()
+	std::set<double> windows;         // the WINDOWs of rate() and delta(), seconds
 	bool probes[PROBE_COUNT] = {};
 };
+
+/// The longest WINDOW a run's expressions may give, in seconds (7 days).
+constexpr double expr_max_window = 7 * 24 * 3600;
+
+/// Read \a text, a whole number with the unit s, m or h ("90s", "15m",
+/// "2h"), as seconds from 1 to expr_max_window into \a seconds; a bare
+/// number counts seconds when \a bare_seconds. False for any other text.
+bool expr_read_duration(const char *text, bool bare_seconds, double *seconds);
+
+/// \a seconds, rounded to whole ones, as hours, minutes and seconds with
+/// their units, leaving out parts that are 0: "4m10s", "2h", "0s".
+std::string expr_duration_text(double seconds);
 
 /// Add what \a expr reads to \a needs.
 void expr_add_needs(const status_expr &expr, expr_needs *needs);
@@ -99,6 +116,16 @@ struct expr_sample {
 	// No usable previous run: rates and deltas count from the server's
 	// start, with the status variable Uptime.
 	bool since_start = true;
+	// Without since_start: the counters to count a WINDOW's change from, by
+	// the WINDOW's seconds, and the seconds since that sample. A WINDOW
+	// missing here tells no change.
+	struct base {
+		std::map<std::string, double> counters;
+		double seconds = 0;
+		// The seconds differ from the WINDOW's: the message names them.
+		bool name_interval = false;
+	};
+	std::map<double, base> windows;
 	double probes[PROBE_COUNT] = {};
 };
 
@@ -113,10 +140,18 @@ std::string expr_check_names(const status_expr &expr, const expr_sample &sample)
 /// True when \a expr uses rate() or delta().
 bool expr_uses_counters(const status_expr &expr);
 
+/// True when \a expr uses rate() or delta() with a WINDOW of \a window
+/// seconds; with \a rate, only rate().
+bool expr_uses_window(const status_expr &expr, double window, bool rate);
+
 /// The value of \a expr, whose names passed expr_check_names; NaN when it
 /// has none: a division by zero, a rate over no time, a change without a
-/// previous sample to count from, a non-finite result.
-double evaluate_status_expr(const status_expr &expr, const expr_sample &sample);
+/// previous sample to count from, a non-finite result. When \a no_activity
+/// is given, it tells whether the NaN is a division by a change that is 0:
+/// nothing happened over the interval (a divisor that adds up rate() and
+/// delta() values only, and is 0).
+double evaluate_status_expr(const status_expr &expr, const expr_sample &sample,
+                            bool *no_activity = nullptr);
 
 /// The seconds by which two samples' server start (a sample's time less its
 /// Uptime) may differ and still be one start: Uptime counts whole seconds
@@ -139,6 +174,18 @@ enum class expr_previous {
 	          // tells no change
 };
 
+/// One sample of a state line, as expr_encode_sample writes it.
+struct expr_kept {
+	double uptime = 0;
+	double at = 0;
+	std::vector<double> values;
+};
+
+/// The most samples a ring keeps. A state line holds at most 1023
+/// characters, so with many counters it keeps fewer: as many of the newest
+/// as fit, one at the least (a sample of 32 counters fills a line nearly).
+constexpr size_t expr_ring_max = 16;
+
 /// One state line: the server's \a uptime, the sample's time \a at (seconds
 /// since the epoch) and the counters \a values in the order of their names.
 std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values);
@@ -150,5 +197,21 @@ std::string expr_encode_sample(double uptime, double at, const std::vector<doubl
 /// seconds and since_start accordingly, and returns how the two stand.
 expr_previous expr_take_previous(const char *line, const std::set<std::string> &counters,
                                  double at, double read_at, expr_sample *sample);
+
+/// As expr_take_previous, for a state line that holds a ring of samples,
+/// newest first, split by ";" (one sample is a ring too). Each of
+/// \a windows gets the oldest sample of this server start, with no counters
+/// set back since, that lies within it (the oldest of all when none is as
+/// old). \a kept gets the usable samples, newest first.
+expr_previous expr_take_ring(const char *line, const std::set<std::string> &counters,
+                             const std::set<double> &windows, double at, double read_at,
+                             expr_sample *sample, std::vector<expr_kept> *kept);
+
+/// The state line for the next run: \a now before the samples of \a kept
+/// (newest first) that a WINDOW of \a longest seconds may still use, at
+/// most expr_ring_max of them and no more than fit in 1023 characters;
+/// where too many, those of the shortest gaps go. Without a WINDOW, \a now
+/// alone.
+std::string expr_next_ring(const expr_kept &now, const std::vector<expr_kept> &kept, double longest);
 
 #endif  // KIVREL_STATUS_EXPR_H

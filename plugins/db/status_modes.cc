@@ -13,7 +13,7 @@ const status_mode modes[] = {
 	{"uptime", N_("uptime"), "Uptime", "s", "600:", nullptr},
 	{"connections", N_("connections"), "100*Threads_connected/@max_connections", "%", "80", "95"},
 	{"connections-peak", N_("connections peak"), "100*Max_used_connections/@max_connections", "%",
-	 nullptr, nullptr},
+	 nullptr, nullptr, false, true},
 	{"threads-running", N_("threads running"), "Threads_running", "", nullptr, nullptr},
 	{"thread-cache-hit", N_("thread cache hit"),
 	 "100-100*delta(Threads_created)/delta(Connections)", "%", "90:", nullptr},

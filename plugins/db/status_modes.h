@@ -12,6 +12,7 @@ struct status_mode {
 	const char *warning;     // default range texts; null for none
 	const char *critical;
 	bool may_be_negative = false;  // else the performance data's minimum is 0
+	bool since_start = false;      // a value since the server's start (--warmup)
 };
 
 /// The unit of \a uom (a mode's) in the performance data: the same, except
