@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 			    info.verify_server_cert < -1 || info.verify_server_cert > 1 ||
 			    (info.names_tls != TRUE && info.names_tls != FALSE))
 				abort();
+			free(info.server_public_key);
 		} else if (!error) {
 			abort();
 		}
