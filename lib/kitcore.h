@@ -223,6 +223,10 @@ int _kr_valid_plugin_name(const char *name);
 /// number too large for a double ("1e400").
 int kr_read_number(const char *text, double *value);
 
+/// As kr_read_number, for the \a length characters at \a text, which need
+/// not end there.
+int kr_read_number_n(const char *text, size_t length, double *value);
+
 /// The value of the first entry \a name = value of \a varlist (entries
 /// separated by \a sep) whose value is not empty, without white space
 /// around it. Returns a new text, or null when there is none or memory runs

@@ -32,7 +32,7 @@ bool read_bound(const char *from, const char *to, double *value) {
 		*value = 0;
 		return true;
 	}
-	return kr_read_number(std::string(from, to).c_str(), value) == TRUE;
+	return kr_read_number_n(from, static_cast<size_t>(to - from), value) == TRUE;
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "build_config.h"
 
@@ -29,22 +31,40 @@ const char *find_sep(const char *p, char sep) {
 
 }  // namespace
 
-int kr_read_number(const char *text, double *value) {
-	if (!text || !*text)
+int kr_read_number_n(const char *text, size_t length, double *value) {
+	if (!text || length == 0)
 		return FALSE;
 	// Only the characters of a decimal number: this shuts out blanks,
 	// "inf", "nan" and hexadecimal, which strtod would also take.
-	if (strspn(text, "0123456789+-.eE") != strlen(text))
-		return FALSE;
+	for (size_t i = 0; i < length; i++)
+		if (!strchr("0123456789+-.eE", text[i]) || text[i] == '\0')
+			return FALSE;
+	const char *end = text + length;
+	double number = 0;
+	// The common case without strtod's locale and copying; it reads the
+	// same numbers to the same double. A sign "+", a number out of range
+	// and anything else unusual go the long way.
+	std::from_chars_result fast = std::from_chars(text, end, number);
+	if (fast.ec == std::errc() && fast.ptr == end) {
+		if (!std::isfinite(number))
+			return FALSE;
+		*value = number;
+		return TRUE;
+	}
 	static locale_t c_numeric = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-	char *end = nullptr;
-	double number = strtod_l(text, &end, c_numeric);
+	std::string copy(text, length);
+	char *stop = nullptr;
+	number = strtod_l(copy.c_str(), &stop, c_numeric);
 	// Overflow gives HUGE_VAL; a number too small to hold reads as 0 or
 	// near it, which is what it is.
-	if (end == text || *end != '\0' || !std::isfinite(number))
+	if (stop == copy.c_str() || *stop != '\0' || !std::isfinite(number))
 		return FALSE;
 	*value = number;
 	return TRUE;
+}
+
+int kr_read_number(const char *text, double *value) {
+	return text ? kr_read_number_n(text, strlen(text), value) : FALSE;
 }
 
 char *kr_extract_value(const char *varlist, const char *name, char sep) {

@@ -19,6 +19,8 @@
 #include <ctime>
 #include <set>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "build_config.h"
@@ -101,7 +103,7 @@ static MYSQL_RES *run_query(MYSQL *mysql, const std::string &sql, const char *pr
 // Read the rows of "SHOW GLOBAL STATUS" or "SHOW GLOBAL VARIABLES" that
 // \a names ask for, under either spelling, into \a values.
 static void read_values(MYSQL *mysql, const char *show, const std::set<std::string> &names,
-                        std::map<std::string, server_value> *values) {
+                        expr_values *values) {
 	if (names.empty())
 		return;
 	std::string sql = std::string(show) + " WHERE Variable_name IN (";
@@ -121,7 +123,9 @@ static void read_values(MYSQL *mysql, const char *show, const std::set<std::stri
 		if (!row[0])
 			continue;
 		std::string name = row[0];
-		std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+		for (char &c : name)
+			if (c >= 'A' && c <= 'Z')
+				c = static_cast<char>(c - 'A' + 'a');
 		server_value &v = (*values)[name];
 		v.text = row[1] ? row[1] : "NULL";
 		v.numeric = row[1] && expr_text_number(row[1], &v.number);
@@ -373,14 +377,16 @@ static double now_seconds(void) {
 // The library's default key would digest the command line, thresholds
 // included, and its digest costs more than the rest of the run.
 static std::string state_key_name(MYSQL *mysql) {
-	std::vector<std::string> pieces = {
-		std::string("host=") + (mysql->host ? mysql->host : ""),
-		"port=" + std::to_string(mysql->port),
-		std::string("socket=") + (mysql->unix_socket ? mysql->unix_socket : ""),
-	};
-	std::set<std::string> texts;
+	std::string host = std::string("host=") + (mysql->host ? mysql->host : "");
+	std::string port = "port=" + std::to_string(mysql->port);
+	std::string socket = std::string("socket=") + (mysql->unix_socket ? mysql->unix_socket : "");
+	std::vector<std::string_view> texts;
+	texts.reserve(metrics.size());
 	for (const metric &m : metrics)
-		texts.insert(m.expr.text);
+		texts.push_back(m.expr.text);
+	std::sort(texts.begin(), texts.end());
+	texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+	std::vector<std::string_view> pieces = {host, port, socket};
 	pieces.insert(pieces.end(), texts.begin(), texts.end());
 	return db_state_key("server", pieces);
 }
@@ -555,11 +561,11 @@ static const struct option longopts[] = {
 	{nullptr, 0, nullptr, 0},
 };
 
-static void add_metric(const char *text, metric m) {
+static void add_metric(const char *text, metric &&m) {
 	std::string error;
 	if (!parse_status_expr(text, &m.expr, &error))
 		db_die(STATE_UNKNOWN, "%s\n", status_shown(error).c_str());
-	metrics.push_back(m);
+	metrics.push_back(std::move(m));
 }
 
 static void add_mode(const char *name) {
@@ -580,7 +586,7 @@ static void add_mode(const char *name) {
 	m.since_start = mode->since_start;
 	m.warning = const_cast<char *>(mode->warning);
 	m.critical = const_cast<char *>(mode->critical);
-	add_metric(mode->expression, m);
+	add_metric(mode->expression, std::move(m));
 }
 
 // A unit would break the status line with a line end or a "|"; it also
@@ -628,7 +634,7 @@ static void apply_option(int c, char *arg) {
 	if (c == 'e') {
 		metric m;
 		m.label = m.perf_label = arg;
-		add_metric(arg, m);
+		add_metric(arg, std::move(m));
 		return;
 	}
 	if (metrics.empty())

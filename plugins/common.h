@@ -37,8 +37,17 @@ enum {
 #define TRUE 1
 #endif
 
+/* Nonzero once kr_note_catalog found no message catalogue of the current
+ * text domain for the locale: every lookup would give back its own text. */
+extern int kr_untranslated;
+
+/* Call once the locale and the text domain are set: notes whether the
+ * domain has a catalogue for the locale (its header, the translation of "",
+ * is not empty), so that _() passes over lookups that cannot translate. */
+void kr_note_catalog(void);
+
 /* Message lookup in the text domain the program made current. */
-#define _(String) dcgettext(NULL, (String), LC_MESSAGES)
+#define _(String) (kr_untranslated ? (String) : dcgettext(NULL, (String), LC_MESSAGES))
 /* Marks a text for extraction without looking it up. */
 #define N_(String) (String)
 

@@ -57,6 +57,13 @@ bool is_hostname(std::string_view name) {
 // dot as decimal mark.
 std::string double_text(double value) {
 	char buf[512];
+	// A whole number within a double's exact integers has no other
+	// shortest text than its digits; -0 keeps its sign below.
+	if (std::fabs(value) < 9007199254740992.0 && value == std::trunc(value) &&
+	    !(value == 0 && std::signbit(value))) {
+		auto whole = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(value));
+		return std::string(buf, whole.ptr);
+	}
 	auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
 	if (res.ec != std::errc())
 		return std::to_string(value);

@@ -500,6 +500,11 @@ TEST(DbConnect, BadInputIsRefused) {
     chain[i] = dir.WriteFile("nest" + std::to_string(i) + ".cnf", "!include " + chain[i + 1] + "\n");
   std::string loop = dir.path() + "/loop.cnf";
   dir.WriteFile("loop.cnf", "[client]\n!include " + loop + "\n");
+  // Of a folder that "!includedir" names, the client library reads only my.cnf.
+  ASSERT_EQ(mkdir((dir.path() + "/conf.d").c_str(), 0700), 0);
+  dir.WriteFile("conf.d/my.cnf", "[client]\nhost=127.0.0.1\nport=" + reached.port() + "\n");
+  dir.WriteFile("conf.d/monitoring.cnf", "[monitoring]\nuser=x\n");
+  std::string folder = dir.WriteFile("folder.cnf", "!includedir " + dir.path() + "/conf.d\n");
   const char health_usage[] =
       "Usage:\n"
       " check_dbhealth [-d database] [-H host] [-P port] [-s socket]\n"
@@ -533,6 +538,9 @@ TEST(DbConnect, BadInputIsRefused) {
       {{CHECK_DBHEALTH_PATH, "-f", chain[1]}, 2, "Aborted connection: injected statistics error\n"},
       {{CHECK_DBHEALTH_PATH, "-f", chain[0]}, 3, cannot_read(chain[11], "includes nest too deeply")},
       {{CHECK_DBHEALTH_PATH, "-f", loop}, 3, cannot_read(loop, "includes nest too deeply")},
+      {{CHECK_DBHEALTH_PATH, "-f", folder}, 2, "Aborted connection: injected statistics error\n"},
+      {{CHECK_DBHEALTH_PATH, "-f", folder, "-g", "monitoring"}, 3,
+       "The option file " + folder + " has no group [monitoring]\n"},
       // An underscore is a host name; this one does not resolve.
       {{CHECK_DBHEALTH_PATH, "-H", "db_1.invalid"}, 1,
        "Unknown server host 'db_1.invalid' (-2)\n"},

@@ -4,10 +4,12 @@
 #include <clocale>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "kitcore.h"
 #include "test_helpers.h"
 
 const char* progname = "check_test";
@@ -89,9 +91,21 @@ TEST(PluginRoutines, IsNumeric) {
       {"1.2.3", false}, {"--1", false},  {"1e400", false}, {"-1e400", false},
       {"1e-400", true},
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(is_numeric(c.text) != 0, c.ok) << "«" << c.text << "»";
+    // The value read is strtod's, to the bit.
+    double value = -1;
+    if (c.ok && kr_read_number(c.text, &value)) {
+      EXPECT_EQ(value, strtod(c.text, nullptr)) << c.text;
+    }
+  }
   EXPECT_FALSE(is_numeric(nullptr));  // a SQL NULL field
+  // A number that ends before the text does, as a range bound or a state
+  // line holds it.
+  double value = 0;
+  EXPECT_TRUE(kr_read_number_n("0.1:20", 3, &value));
+  EXPECT_EQ(value, 0.1);
+  EXPECT_FALSE(kr_read_number_n("0.1:20", 4, &value));
 }
 
 TEST(PluginRoutines, NumbersIgnoreTheLocale) {

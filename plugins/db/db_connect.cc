@@ -34,6 +34,7 @@ char **db_plugin_start(int *argc, char **argv, const char *name) {
 	setlocale(LC_MESSAGES, "");
 	bindtextdomain(PACKAGE, LOCALEDIR);
 	textdomain(PACKAGE);
+	kr_note_catalog();
 	return kr_argmerge(argc, argv, name);
 }
 

@@ -3,7 +3,6 @@
 // does, so that a file it would quietly skip is reported instead.
 #include "db_option_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -136,23 +135,14 @@ bool slurp(reader &r, const char *path, std::string *out) {
 
 bool read_file(reader &r, const std::string &path, int depth);
 
-// The ".cnf" files of \a dir in name order.
+// "!includedir DIR": the client library reads DIR/my.cnf alone, and passes
+// over it when it cannot read it, as it does with the files it reads
+// without -f. Other files in DIR never reach it.
 bool read_dir(reader &r, const std::string &dir, int depth) {
-	DIR *d = opendir(dir.c_str());
-	if (!d)
-		return fail(r, dir.c_str(), strerror(errno));
-	std::vector<std::string> names;
-	while (struct dirent *e = readdir(d)) {
-		std::string name = e->d_name;
-		if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cnf") == 0)
-			names.push_back(name);
-	}
-	closedir(d);
-	std::sort(names.begin(), names.end());
-	for (const std::string &name : names)
-		if (!read_file(r, dir + "/" + name, depth))
-			return false;
-	return true;
+	std::string path = dir + "/my.cnf";
+	if (access(path.c_str(), R_OK) != 0)
+		return true;
+	return read_file(r, path, depth);
 }
 
 bool read_file(reader &r, const std::string &path, int depth) {

@@ -6,8 +6,8 @@
  *
  * Syntax, as the client library reads it: "[group]" headers; "key",
  * "key=value" or "key = value" entries, values optionally quoted; "#" and
- * ";" comment lines; "!include FILE" and "!includedir DIR" (the files in DIR
- * whose names end in ".cnf", in name order). Dashes and underscores in keys
+ * ";" comment lines; "!include FILE" and "!includedir DIR" (of DIR, only the
+ * file my.cnf, when it can be read). Dashes and underscores in keys
  * are the same; a "loose-" prefix is ignored; "skip-" and "disable-" turn a
  * switch off, "enable-" on.
  *

@@ -55,8 +55,15 @@ std::optional<std::string> quoted(std::string_view text, char quote, std::string
 	while (!text.empty()) {
 		// A run of plain ASCII goes in at once.
 		size_t plain = 0;
-		while (plain < text.size() && static_cast<unsigned char>(text[plain]) < 0x80 &&
-		       text[plain] != quote && refused.find(text[plain]) == std::string_view::npos)
+		auto is_plain = [&](char c) {
+			if (static_cast<unsigned char>(c) >= 0x80 || c == quote)
+				return false;
+			for (char r : refused)
+				if (c == r)
+					return false;
+			return true;
+		};
+		while (plain < text.size() && is_plain(text[plain]))
 			plain++;
 		out.append(text.substr(0, plain));
 		text.remove_prefix(plain);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <utility>
 
 #include "common.h"
 #include "kitcore.h"
@@ -40,6 +41,15 @@ std::string lower(std::string text) {
 		if (c >= 'A' && c <= 'Z')
 			c = static_cast<char>(c - 'A' + 'a');
 	return text;
+}
+
+// \a name in lower case: itself when it is so already (the names of the
+// modes are), else \a spare, made so.
+const std::string &lowered(const std::string &name, std::string *spare) {
+	for (char c : name)
+		if (c >= 'A' && c <= 'Z')
+			return *spare = lower(name);
+	return name;
 }
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -117,7 +127,15 @@ private:
 		return true;
 	}
 
-	void emit(expr_op op) { code_->push_back({op, 0, "", 0}); }
+	void emit(expr_op op) { code_->push_back({op, 0, "", 0, 0, ""}); }
+
+	// A step of \a op on the name \a written.
+	void emit_name(expr_op op, std::string written, double window = 0) {
+		std::string name = lower(written);
+		if (name == written)
+			written.clear();
+		code_->push_back({op, 0, std::move(name), 0, window, std::move(written)});
+	}
 
 	bool expression() {
 		if (!term())
@@ -169,7 +187,7 @@ private:
 		if (!kr_read_number(digits.c_str(), &value))
 			return fail_at(t);
 		take(t);
-		code_->push_back({expr_op::number, value, "", 0});
+		code_->push_back({expr_op::number, value, "", 0, 0, ""});
 		return true;
 	}
 
@@ -208,9 +226,9 @@ private:
 			{"autoinc_used", expr_op::probe, PROBE_AUTOINC_USED},
 			{"tls_cert_days", expr_op::probe, PROBE_TLS_CERT_DAYS},
 		};
-		std::string called = text_of(name);
+		const char *called = text_.c_str() + name.start;
 		for (const auto &f : functions) {
-			if (strcasecmp(called.c_str(), f.name) != 0)
+			if (strncasecmp(called, f.name, name.size) != 0 || f.name[name.size] != '\0')
 				continue;
 			take(name);
 			take(peek());  // the "("
@@ -230,10 +248,13 @@ private:
 			}
 			if (!expect(tok::rparen))
 				return false;
-			code_->push_back({f.op, 0, argument, f.probe, window});
+			if (f.op == expr_op::probe)
+				code_->push_back({f.op, 0, "", f.probe, 0, ""});
+			else
+				emit_name(f.op, argument, window);
 			return true;
 		}
-		error_ = format(_("Unknown function '%s' in '%s'"), called.c_str(), text_.c_str());
+		error_ = format(_("Unknown function '%s' in '%s'"), text_of(name).c_str(), text_.c_str());
 		return false;
 	}
 
@@ -244,7 +265,7 @@ private:
 			return number(t);
 		case tok::variable:
 			take(t);
-			code_->push_back({expr_op::variable, 0, text_of(t).substr(1), 0});
+			emit_name(expr_op::variable, text_of(t).substr(1));
 			return true;
 		case tok::name: {
 			size_t after = pos_;
@@ -254,7 +275,7 @@ private:
 			if (is_call)
 				return call(t);
 			take(t);
-			code_->push_back({expr_op::status, 0, text_of(t), 0});
+			emit_name(expr_op::status, text_of(t));
 			return true;
 		}
 		case tok::lparen:
@@ -329,17 +350,17 @@ void expr_add_needs(const status_expr &expr, expr_needs *needs) {
 		switch (s.op) {
 		case expr_op::rate:
 		case expr_op::delta:
-			needs->counters.insert(lower(s.name));
+			needs->counters.insert(s.name);
 			if (s.window > 0)
 				needs->windows.insert(s.window);
 			// Without a previous run, rates count from the server's start.
 			needs->status.insert("uptime");
 			[[fallthrough]];
 		case expr_op::status:
-			needs->status.insert(lower(s.name));
+			needs->status.insert(s.name);
 			break;
 		case expr_op::variable:
-			needs->variables.insert(lower(s.name));
+			needs->variables.insert(s.name);
 			break;
 		case expr_op::probe:
 			needs->probes[s.probe] = true;
@@ -394,14 +415,10 @@ bool expr_text_number(const char *text, double *number) {
 	return kr_read_number(text, number) == TRUE;
 }
 
-const server_value *expr_lookup(const std::map<std::string, server_value> &values,
-                                const std::string &name) {
-	bool upper = false;
-	for (char c : name)
-		upper = upper || (c >= 'A' && c <= 'Z');
-	// The names of expressions are lower case already: no copy for them.
-	std::string lowered = upper ? lower(name) : std::string();
-	const std::string &key = upper ? lowered : name;
+namespace {
+
+// The value of \a key, a lower-case name, under either spelling, or null.
+const server_value *find_value(const expr_values &values, const std::string &key) {
 	auto found = values.find(key);
 	if (found != values.end())
 		return &found->second;
@@ -412,11 +429,23 @@ const server_value *expr_lookup(const std::map<std::string, server_value> &value
 	return found != values.end() ? &found->second : nullptr;
 }
 
+// The name of \a s as written.
+const char *written(const expr_step &s) {
+	return (s.written.empty() ? s.name : s.written).c_str();
+}
+
+}  // namespace
+
+const server_value *expr_lookup(const expr_values &values, const std::string &name) {
+	std::string spare;
+	return find_value(values, lowered(name, &spare));
+}
+
 std::string expr_check_names(const status_expr &expr, const expr_sample &sample) {
 	const char *text = expr.text.c_str();
 	for (const expr_step &s : expr.code) {
 		bool counter = s.op == expr_op::rate || s.op == expr_op::delta;
-		static const std::string uptime = "Uptime";
+		static const std::string uptime = "uptime";
 		const std::string *names[2] = {nullptr, nullptr};
 		if (s.op == expr_op::status || counter)
 			names[0] = &s.name;
@@ -425,21 +454,22 @@ std::string expr_check_names(const status_expr &expr, const expr_sample &sample)
 		for (const std::string *name : names) {
 			if (!name)
 				continue;
-			const server_value *v = expr_lookup(sample.status, *name);
+			const char *shown = name == &uptime ? "Uptime" : written(s);
+			const server_value *v = find_value(sample.status, *name);
 			if (!v)
-				return format(_("No status variable %s on the server (in '%s')"), name->c_str(), text);
+				return format(_("No status variable %s on the server (in '%s')"), shown, text);
 			if (!v->numeric)
 				return format(_("The status variable %s holds '%s', which is no number (in '%s')"),
-				              name->c_str(), v->text.c_str(), text);
+				              shown, v->text.c_str(), text);
 		}
 		if (s.op != expr_op::variable)
 			continue;
-		const server_value *v = expr_lookup(sample.variables, s.name);
+		const server_value *v = find_value(sample.variables, s.name);
 		if (!v)
-			return format(_("No system variable @%s on the server (in '%s')"), s.name.c_str(), text);
+			return format(_("No system variable @%s on the server (in '%s')"), written(s), text);
 		if (!v->numeric)
 			return format(_("The system variable @%s holds '%s', which is no number (in '%s')"),
-			              s.name.c_str(), v->text.c_str(), text);
+			              written(s), v->text.c_str(), text);
 	}
 	return "";
 }
@@ -460,8 +490,9 @@ bool expr_uses_window(const status_expr &expr, double window, bool rate) {
 
 namespace {
 
-double status_number(const expr_sample &sample, const std::string &name) {
-	const server_value *v = expr_lookup(sample.status, name);
+// The number of the status variable \a key (lower case), or NaN.
+double status_number(const expr_sample &sample, const std::string &key) {
+	const server_value *v = find_value(sample.status, key);
 	return v && v->numeric ? v->number : NAN;
 }
 
@@ -474,7 +505,7 @@ double counter_change(const expr_step &s, const expr_sample &sample) {
 		double uptime = status_number(sample, "uptime");
 		return uptime > 0 ? now / uptime : NAN;
 	}
-	const std::map<std::string, double> *previous = &sample.previous;
+	const std::unordered_map<std::string, double> *previous = &sample.previous;
 	double seconds = sample.seconds;
 	if (s.window > 0) {
 		auto base = sample.windows.find(s.window);
@@ -483,7 +514,7 @@ double counter_change(const expr_step &s, const expr_sample &sample) {
 		previous = &base->second.counters;
 		seconds = base->second.seconds;
 	}
-	auto before = previous->find(lower(s.name));
+	auto before = previous->find(s.name);
 	if (before == previous->end())
 		return NAN;
 	double change = now - before->second;
@@ -502,7 +533,23 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample, 
 		bool changes;
 		bool idle;
 	};
-	std::vector<entry> stack;
+	// A stack on the stack for the usual expressions.
+	entry local[16];
+	std::vector<entry> large;
+	entry *base = local;
+	if (expr.code.size() > 16) {
+		large.resize(expr.code.size());
+		base = large.data();
+	}
+	struct {
+		entry *base;
+		size_t count;
+		size_t size() const { return count; }
+		bool empty() const { return count == 0; }
+		entry &back() { return base[count - 1]; }
+		void pop_back() { count--; }
+		void push_back(const entry &e) { base[count++] = e; }
+	} stack{base, 0};
 	if (no_activity)
 		*no_activity = false;
 	for (const expr_step &s : expr.code) {
@@ -538,7 +585,7 @@ double evaluate_status_expr(const status_expr &expr, const expr_sample &sample, 
 		} else if (s.op == expr_op::status) {
 			value = status_number(sample, s.name);
 		} else if (s.op == expr_op::variable) {
-			const server_value *v = expr_lookup(sample.variables, s.name);
+			const server_value *v = find_value(sample.variables, s.name);
 			value = v && v->numeric ? v->number : NAN;
 		} else if (s.op == expr_op::probe) {
 			value = sample.probes[s.probe];
@@ -587,20 +634,25 @@ namespace {
 // Read one sample of \a counters numbers from \a p, which ends at the
 // end of the text or at ";"; null for anything else.
 const char *read_kept(const char *p, size_t counters, expr_kept *kept) {
-	std::vector<double> numbers;
+	kept->values.clear();
+	kept->values.reserve(counters);
 	for (size_t i = 0; i < counters + 2; i++) {
-		char *end = nullptr;
-		double value = strtod(p, &end);
-		if (end == p || !std::isfinite(value))
+		while (*p == ' ')
+			p++;
+		const char *end = p + strcspn(p, " ;");
+		double value = 0;
+		if (!kr_read_number_n(p, static_cast<size_t>(end - p), &value))
 			return nullptr;
-		numbers.push_back(value);
+		if (i == 0)
+			kept->uptime = value;
+		else if (i == 1)
+			kept->at = value;
+		else
+			kept->values.push_back(value);
 		p = end;
 	}
 	if (*p != '\0' && *p != ';')
 		return nullptr;
-	kept->uptime = numbers[0];
-	kept->at = numbers[1];
-	kept->values.assign(numbers.begin() + 2, numbers.end());
 	return p;
 }
 
@@ -627,7 +679,7 @@ expr_previous expr_take_ring(const char *line, const std::set<std::string> &coun
 		p = read_kept(p, counters.size(), &one);
 		if (!p)
 			return expr_previous::none;
-		ring.push_back(one);
+		ring.push_back(std::move(one));
 		if (*p == '\0')
 			break;
 		p++;
@@ -667,7 +719,7 @@ expr_previous expr_take_ring(const char *line, const std::set<std::string> &coun
 	}
 	if (kept->empty())
 		return expr_previous::none;
-	auto counts = [&](const expr_kept &one, std::map<std::string, double> *into) {
+	auto counts = [&](const expr_kept &one, std::unordered_map<std::string, double> *into) {
 		size_t i = 0;
 		for (const std::string &name : counters)
 			(*into)[name] = one.values[i++];

@@ -23,6 +23,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 /// The probes an expression may call; each costs the run one query, and
@@ -47,10 +48,11 @@ enum class expr_op : unsigned char {
 /// One step of an expression's code, which runs in postfix order.
 struct expr_step {
 	expr_op op;
-	double number = 0;  // number: its value
-	std::string name;   // status, variable, rate, delta: the name, lower case
-	int probe = 0;      // probe: an expr_probe
-	double window = 0;  // rate, delta: the WINDOW in seconds, 0 for none
+	double number = 0;    // number: its value
+	std::string name;     // status, variable, rate, delta: the name, lower case
+	int probe = 0;        // probe: an expr_probe
+	double window = 0;    // rate, delta: the WINDOW in seconds, 0 for none
+	std::string written;  // the name as written, when that is not lower case
 };
 
 struct status_expr {
@@ -102,16 +104,18 @@ struct server_value {
 	std::string text;
 };
 
+/// Values by lower-case name as the server spelt it.
+using expr_values = std::unordered_map<std::string, server_value>;
+
 /// What one run read, for evaluating expressions.
 struct expr_sample {
-	// By lower-case name as the server spelt it.
-	std::map<std::string, server_value> status;
-	std::map<std::string, server_value> variables;
+	expr_values status;
+	expr_values variables;
 	// The counters of the previous run by the names of rate() and delta(),
 	// and the seconds since; unused when since_start. Without since_start
 	// and without counters (the previous sample is newer than this one), no
 	// change can be told.
-	std::map<std::string, double> previous;
+	std::unordered_map<std::string, double> previous;
 	double seconds = 0;
 	// No usable previous run: rates and deltas count from the server's
 	// start, with the status variable Uptime.
@@ -120,7 +124,7 @@ struct expr_sample {
 	// the WINDOW's seconds, and the seconds since that sample. A WINDOW
 	// missing here tells no change.
 	struct base {
-		std::map<std::string, double> counters;
+		std::unordered_map<std::string, double> counters;
 		double seconds = 0;
 		// The seconds differ from the WINDOW's: the message names them.
 		bool name_interval = false;
@@ -130,8 +134,7 @@ struct expr_sample {
 };
 
 /// The value of \a name in \a values under either spelling, or null.
-const server_value *expr_lookup(const std::map<std::string, server_value> &values,
-                                const std::string &name);
+const server_value *expr_lookup(const expr_values &values, const std::string &name);
 
 /// A translated message for the first name of \a expr that \a sample lacks
 /// or holds as text that is no number; empty when every name reads.
@@ -191,7 +194,7 @@ constexpr size_t expr_ring_max = 16;
 std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values);
 
 /// Weigh the previous run's state \a line (of expr_encode_sample, with the
-/// counters \a counters) against this run's \a sample, taken at \a at, whose
+/// counters \a counters, lower case) against this run's \a sample, taken at \a at, whose
 /// status holds Uptime and the counters; the state was read at \a read_at,
 /// and a sample later than that is none. Sets the sample's previous,
 /// seconds and since_start accordingly, and returns how the two stand.
