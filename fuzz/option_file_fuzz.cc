@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 		if (db_read_option_file(path.c_str(), group, &info, &error)) {
 			if (error || (info.group_found != TRUE && info.group_found != FALSE) ||
 			    info.verify_server_cert < -1 || info.verify_server_cert > 1 ||
-			    (info.names_tls != TRUE && info.names_tls != FALSE))
+			    (info.names_tls != TRUE && info.names_tls != FALSE) ||
+			    (info.charset_auto != TRUE && info.charset_auto != FALSE))
 				abort();
 			free(info.server_public_key);
 		} else if (!error) {

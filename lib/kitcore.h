@@ -216,6 +216,12 @@ int _kr_valid_plugin_name(const char *name);
 
 /* ---- Text and privilege helpers ---- */
 
+/// Take the character type (LC_CTYPE) from the environment's locale, once.
+/// Call it before what depends on it: translated messages, which are
+/// converted to its character set, regular expressions, whose characters
+/// it defines, and anything that asks the locale for its character set.
+void kr_ctype_from_locale(void);
+
 /// Read the whole of \a text as one finite decimal number (digits, a sign,
 /// a dot and an exponent, with a dot as decimal mark whatever the locale).
 /// Returns TRUE and stores it through \a value; FALSE, leaving \a value

@@ -228,6 +228,8 @@ static void set_expect(const char *text, bool is_regex) {
 	given = true;
 	expect.text = text;
 	expect.is_regex = is_regex;
+	if (is_regex)
+		kr_ctype_from_locale();
 	if (is_regex && regcomp(&expect.regex, text, REG_EXTENDED | REG_NOSUB) != 0)
 		usage2(_("Invalid regular expression"), text);
 }

@@ -197,6 +197,10 @@ TEST_F(CheckDbquery, RowsExpectAndColumns) {
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.exit_code, c.code) << c.out;
   }
+  // In a UTF-8 locale a character is one for the expression, not its bytes.
+  RunResult utf8 = Run(Login({"-q", "SELECT 'é'", "--expect-regex", "^.$"}),
+                       {{"LC_ALL", ""}, {"LANG", "C.UTF-8"}, {"LANGUAGE", ""}});
+  EXPECT_EQ(utf8.out, "QUERY OK: 'SELECT 'é'' returned 'é'\n");
 
   // Options that make no sense together, or alone.
   const std::pair<Args, std::string> misuse[] = {
@@ -377,6 +381,10 @@ TEST_F(CheckDbquery, GermanMessages) {
   EXPECT_EQ(warn.exit_code, 1);
   RunResult empty = Run(Login({"-q", "SELECT id FROM empty_table"}), german);
   EXPECT_EQ(empty.out, "QUERY WARNUNG: Keine Zeilen zurückgegeben\n");
+  // LANGUAGE holds beside the C locale that systems set for services.
+  RunResult language = Run(Login({"-q", "SELECT id FROM empty_table"}),
+                           {{"LC_ALL", ""}, {"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}});
+  EXPECT_EQ(language.out, empty.out);
   RunResult bad = Run(Login({"-q", "SELECT 'x'"}), german);
   EXPECT_EQ(bad.out, "QUERY KRITISCH: Ist kein numerischer Wert - 'x'\n");
   RunResult range = Run({CHECK_DBQUERY_PATH, "-q", "SELECT 1", "-w", "5:1"}, german);

@@ -51,10 +51,14 @@ std::vector<char*> CStrings(std::vector<std::string>& texts) {
   return out;
 }
 
-// A run in a locale other than C, whose messages come from the catalogue.
+// A run in a locale other than C, or with LANGUAGE, whose messages come from
+// the catalogue.
 bool TranslatedRun(const std::map<std::string, std::string>& env) {
-  auto lc_all = env.find("LC_ALL");
-  return lc_all != env.end() && !lc_all->second.empty() && lc_all->second != "C";
+  auto named = [&env](const char* name) {
+    auto found = env.find(name);
+    return found != env.end() && !found->second.empty() && found->second != "C";
+  };
+  return named("LC_ALL") || named("LANGUAGE");
 }
 
 // \a argv run where the programs find the staged install's catalogues in

@@ -26,15 +26,39 @@
 #include "plugin_routines.h"
 #include "status_text.h"
 
+namespace {
+
+// The locale the environment names for the category of the variable
+// \a variable: LC_ALL, else that variable, else LANG; "" for none.
+const char *environment_locale(const char *variable) {
+	for (const char *name : {"LC_ALL", variable, "LANG"})
+		if (const char *value = getenv(name); value && *value)
+			return value;
+	return "";
+}
+
+// The C locale by any of its names, which has no translations.
+bool is_c_locale(const char *name) {
+	return !*name || strcmp(name, "C") == 0 || strcmp(name, "POSIX") == 0 || strncmp(name, "C.", 2) == 0;
+}
+
+}  // namespace
+
 char **db_plugin_start(int *argc, char **argv, const char *name) {
 	// Only the messages and their characters follow the operator's locale:
 	// numbers from the server, in the status line and in performance data
-	// keep the C form, with its dot.
-	setlocale(LC_CTYPE, "");
-	setlocale(LC_MESSAGES, "");
+	// keep the C form, with its dot. A C locale translates nothing (unless
+	// LANGUAGE names languages), so it need not be loaded; the character
+	// type is loaded only when something depends on it: translated messages
+	// now, a regular expression or a character set of "auto" later.
+	const char *language = getenv("LANGUAGE");
+	if (!is_c_locale(environment_locale("LC_MESSAGES")) || (language && *language))
+		setlocale(LC_MESSAGES, "");
 	bindtextdomain(PACKAGE, LOCALEDIR);
 	textdomain(PACKAGE);
 	kr_note_catalog();
+	if (!kr_untranslated)
+		kr_ctype_from_locale();
 	return kr_argmerge(argc, argv, name);
 }
 
@@ -114,11 +138,8 @@ bool uses_tls(const db_settings *s) {
 // library reads, a pinned server key, or a client library that tries TLS
 // unasked (Connector/C 3.4 and later).
 bool may_use_tls(const db_settings *s, const db_option_file_info &file) {
-	if (uses_tls(s) || s->ssl_chain_only || s->server_public_key || file.names_tls ||
-	    file.server_public_key || mysql_get_client_version() >= 30400)
-		return true;
-	// With -f the client library reads that file alone.
-	return !s->opt_file && db_default_option_files_name_tls(s->opt_group);
+	return uses_tls(s) || s->ssl_chain_only || s->server_public_key || file.names_tls ||
+	       file.server_public_key || mysql_get_client_version() >= 30400;
 }
 
 // Start OpenSSL before the client library does. A run that may use TLS
@@ -139,9 +160,13 @@ void start_openssl(bool tls) {
 // Read the -f file before the client library does: it would skip a file it
 // cannot read, and wait forever on a FIFO.
 db_option_file_info check_option_file(const db_settings *s) {
-	db_option_file_info info = {FALSE, -1, -1, nullptr, FALSE};
-	if (!s->opt_file)
+	db_option_file_info info = {FALSE, -1, -1, nullptr, FALSE, FALSE};
+	// With -f the client library reads that file alone; without it, those
+	// it reads by itself may still ask for TLS or a character set of "auto".
+	if (!s->opt_file) {
+		db_default_option_files_read(s->opt_group, &info);
 		return info;
+	}
 	char *error = nullptr;
 	if (!db_read_option_file(s->opt_file, s->opt_group, &info, &error))
 		db_die(STATE_UNKNOWN, "%s\n", error);
@@ -225,6 +250,9 @@ void db_die(int state, const char *fmt, ...) {
 int db_connect(MYSQL *mysql, const db_settings *s) {
 	db_option_file_info file = check_option_file(s);
 	start_openssl(may_use_tls(s, file));
+	// "auto" is the locale's character set.
+	if (file.charset_auto)
+		kr_ctype_from_locale();
 	check_login_files(s, file);
 	unsigned int bound = s->timeout;
 	if (bound == 0) {

@@ -47,10 +47,11 @@ typedef struct db_settings {
 	unsigned int timeout;   /* -t in seconds; 0 when not given */
 } db_settings;
 
-/// Take the messages and their character set from the environment's
-/// locale, while numbers keep the C form with its dot; make the text domain
-/// current; and merge the --extra-opts options into \a argv (see
-/// kr_argmerge). Returns the vector to parse; \a argc is updated.
+/// Take the messages from the environment's locale, and its character type
+/// when the messages are translated (else when first needed, see
+/// kr_ctype_from_locale), while numbers keep the C form with its dot; make
+/// the text domain current; and merge the --extra-opts options into \a argv
+/// (see kr_argmerge). Returns the vector to parse; \a argc is updated.
 char **db_plugin_start(int *argc, char **argv, const char *name);
 
 /// End the run: flush standard output and exit with \a state when the

@@ -24,7 +24,7 @@ namespace {
 struct reader {
 	std::string group;
 	bool group_given = false;
-	db_option_file_info info{FALSE, -1, -1, nullptr, FALSE};
+	db_option_file_info info{FALSE, -1, -1, nullptr, FALSE, FALSE};
 	std::string server_public_key;
 	bool has_public_key = false;
 	std::string error;
@@ -76,6 +76,8 @@ void apply_entry(reader &r, std::string key, std::string value, bool has_value) 
 		value = value.substr(1, value.size() - 2);
 	if (key == "ssl-verify-server-cert")
 		r.info.verify_server_cert = forced >= 0 ? forced : switch_value(value, has_value);
+	else if (key == "default-character-set")
+		r.info.charset_auto = has_value && strcasecmp(value.c_str(), "auto") == 0;
 	else if (key == "connect-timeout" && forced < 0 && has_value)
 		r.info.connect_timeout = strtol(value.c_str(), nullptr, 10);
 	else if (key == "server-public-key" && forced < 0 && has_value) {
@@ -210,7 +212,9 @@ int db_read_option_file(const char *path, const char *group, db_option_file_info
 	return TRUE;
 }
 
-int db_default_option_files_name_tls(const char *group) {
+void db_default_option_files_read(const char *group, db_option_file_info *info) {
+	info->names_tls = FALSE;
+	info->charset_auto = FALSE;
 	std::vector<std::string> paths = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
 	const char *home = getenv("MARIADB_HOME");
 	if (!home)
@@ -227,8 +231,11 @@ int db_default_option_files_name_tls(const char *group) {
 		r.group = group ? group : "client";
 		r.group_given = group != nullptr;
 		// What cannot be read here may still be read by the library.
-		if (!read_file(r, path, 0) || r.info.names_tls)
-			return TRUE;
+		if (!read_file(r, path, 0)) {
+			info->names_tls = info->charset_auto = TRUE;
+			return;
+		}
+		info->names_tls |= r.info.names_tls;
+		info->charset_auto |= r.info.charset_auto;
 	}
-	return FALSE;
 }

@@ -39,6 +39,8 @@ typedef struct db_option_file_info {
 	                            server's key file, or null when not set */
 	int names_tls;           /* TRUE: an entry names TLS (a key that begins
 	                            with "ssl" or "tls"), even to turn it off */
+	int charset_auto;        /* TRUE: default-character-set = auto, which the
+	                            client library takes from the locale */
 } db_option_file_info;
 
 /// Read the option file \a path and the files it includes for the option
@@ -51,11 +53,12 @@ typedef struct db_option_file_info {
 int db_read_option_file(const char *path, const char *group, db_option_file_info *info,
                         char **error);
 
-/// Whether the option files that the client library reads without -f may
-/// ask for TLS for the option group \a group (null: "client"): TRUE when one
-/// of them names TLS (see names_tls) or exists and cannot be read whole;
-/// FALSE when none of them names it. Never ends the process.
-int db_default_option_files_name_tls(const char *group);
+/// What the option files that the client library reads without -f hold for
+/// the option group \a group (null: "client"), into \a info: names_tls and
+/// charset_auto are TRUE when one of them says so or exists and cannot be
+/// read whole, FALSE when none does; the other fields are left alone. Never
+/// ends the process.
+void db_default_option_files_read(const char *group, db_option_file_info *info);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kitcore.h"
+
 namespace {
 
 // The largest value of each integer type, signed and unsigned.
@@ -74,6 +76,7 @@ bool cert_days_left(const std::string &not_after, time_t now, double *days) {
 
 bool ignored_users::add(const char *pattern, std::string *error) {
 	auto c = std::make_unique<compiled>();
+	kr_ctype_from_locale();
 	int rc = regcomp(&c->re, pattern, REG_EXTENDED | REG_NOSUB);
 	if (rc != 0) {
 		char message[256];
