@@ -452,6 +452,11 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
        "UNKNOWN: missing grants: " + grant("SLAVE MONITOR", "*.*", s.empty_user) + "; " +
            grant("SELECT", "`mysql`.`db`", s.empty_user)},
       {&programs[1], with(user_replica, {"--check-grants"}), {}, 0, "OK: all grants present"},
+      {&programs[3], with(empty, {"-q", "SELECT COUNT(*) FROM mysql.db", "--check-grants"}), {}, 3,
+       "UNKNOWN: missing grants: SELECT command denied to user '" + s.empty_user +
+           "'@'127.0.0.1' for table `mysql`.`db`"},
+      {&programs[3], with(login(s.port, s.user, s.password), {"-q", "SELECT 1", "--check-grants"}), {}, 0,
+       "OK: all grants present"},
       {&programs[3], with(empty, {"-q", "SELECT COUNT(*) FROM mysql.db"}), {}, 2,
        "CRITICAL: Error with query - SELECT command denied to user '" + s.empty_user +
            "'@'127.0.0.1' for table `mysql`.`db`"},
@@ -479,6 +484,11 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
     EXPECT_EQ(r.exit_code, c.exit_code) << line << "\n" << r.out;
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.p->prefix + " " + c.line) << line;
   }
+  // check_dbhealth, whose lines have no prefix.
+  RunResult health = RunProgram(with({CHECK_DBHEALTH_PATH, "-S", "--check-grants"}, empty_replica),
+                                kPlainLocale);
+  EXPECT_EQ(health.out, "missing grants: " + grant("SLAVE MONITOR", "*.*", s.empty_user) + "\n");
+  EXPECT_EQ(health.exit_code, 3);
 }
 
 TEST(DbConnect, BadInputIsRefused) {
