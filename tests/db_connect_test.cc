@@ -457,6 +457,8 @@ TEST(DbConnect, FailureClassesAndPrefixes) {
            "'@'127.0.0.1' for table `mysql`.`db`"},
       {&programs[3], with(login(s.port, s.user, s.password), {"-q", "SELECT 1", "--check-grants"}), {}, 0,
        "OK: all grants present"},
+      // Its statements need no privilege: a user without any passes.
+      {&programs[2], with(empty, {"--check-grants"}), {}, 0, "OK: all grants present"},
       {&programs[3], with(empty, {"-q", "SELECT COUNT(*) FROM mysql.db"}), {}, 2,
        "CRITICAL: Error with query - SELECT command denied to user '" + s.empty_user +
            "'@'127.0.0.1' for table `mysql`.`db`"},
