@@ -545,12 +545,6 @@ unsigned int db_port_option(const char *text) {
 	return static_cast<unsigned int>(atol(text));
 }
 
-char *db_error_copy(MYSQL *mysql) {
-	char *error = nullptr;
-	xasprintf(&error, "%s", mysql_error(mysql));
-	return error;
-}
-
 char *db_take_password(char *arg) {
 	char *copy = nullptr;
 	xasprintf(&copy, "%s", arg);

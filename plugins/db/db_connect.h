@@ -189,9 +189,6 @@ unsigned int db_port_option(const char *text);
 /// ends the process through usage2 with "Invalid timeout" and the text.
 unsigned int db_timeout_option(const char *text);
 
-/// A copy of the client's last error text, which outlives the connection.
-char *db_error_copy(MYSQL *mysql);
-
 /// Hide a password given on the command line from the process table by
 /// overwriting it with 'X'; returns a private copy of it first.
 char *db_take_password(char *arg);
