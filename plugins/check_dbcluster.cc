@@ -20,6 +20,7 @@
 #include "db_help.h"
 #include "db_rows.h"
 #include "db_state_check.h"
+#include "db_state_key.h"
 #include "kitcore.h"
 #include "plugin_routines.h"
 #include "state_queries.h"
@@ -39,13 +40,6 @@ static bool check_grants = false;
 
 static int process_arguments(int argc, char **argv);
 static void print_help(void);
-
-// The seconds since the epoch, to the millisecond.
-static double now_seconds(void) {
-	struct timespec ts;
-	clock_gettime(CLOCK_REALTIME, &ts);
-	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
-}
 
 // The node's Uptime and kept counters by lower-case name, as the previous
 // run's sample is weighed against; false when one is missing or no number
@@ -74,14 +68,12 @@ static bool counter_sample(const std::map<std::string, std::string> &status, exp
 // kept one: not when the state holds a newer one, of an overlapping run.
 static cluster_interval previous_run(const std::string &key, double at, expr_sample *sample,
                                      bool *keep) {
-	static char *argv[] = {const_cast<char *>(progname), nullptr};
-	kr_init(const_cast<char *>(progname), 1, argv);
-	kr_enable_state(key.c_str(), 1);
+	db_state_enable(progname, key);
 	cluster_interval interval;
 	expr_previous previous = expr_previous::none;
 	if (state_data *state = kr_state_read())
 		previous = expr_take_previous(static_cast<const char *>(state->data), cluster_counters, at,
-		                              now_seconds(), sample);
+		                              expr_now(), sample);
 	*keep = previous != expr_previous::newer;
 	if (previous == expr_previous::follows) {
 		interval.since_start = false;
@@ -106,7 +98,7 @@ int main(int argc, char **argv) {
 	const char *failure = _("wsrep query failed");
 	std::string wsrep_on = db_query_pairs(&mysql, CLUSTER_WSREP_ON, failure)["wsrep_on"];
 	std::map<std::string, std::string> status;
-	double at = now_seconds();
+	double at = expr_now();
 	// A server without the provider has nothing more to tell.
 	if (wsrep_on == "ON")
 		status = db_query_pairs(&mysql, CLUSTER_STATUS, failure);

@@ -364,31 +364,19 @@ static std::vector<db_grant_need> probe_grants(MYSQL *mysql, const expr_needs &n
 	return grants;
 }
 
-// The seconds since the epoch, to the millisecond.
-static double now_seconds(void) {
-	struct timespec ts;
-	clock_gettime(CLOCK_REALTIME, &ts);
-	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
-}
-
 // The name of the state of this server and metric set: a hash of the
 // server as connected to and of the expressions (sorted: their order does
 // not matter), each with its length, so that no two sets run together.
 // The library's default key would digest the command line, thresholds
 // included, and its digest costs more than the rest of the run.
 static std::string state_key_name(MYSQL *mysql) {
-	std::string host = std::string("host=") + (mysql->host ? mysql->host : "");
-	std::string port = "port=" + std::to_string(mysql->port);
-	std::string socket = std::string("socket=") + (mysql->unix_socket ? mysql->unix_socket : "");
 	std::vector<std::string_view> texts;
 	texts.reserve(metrics.size());
 	for (const metric &m : metrics)
 		texts.push_back(m.expr.text);
 	std::sort(texts.begin(), texts.end());
 	texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
-	std::vector<std::string_view> pieces = {host, port, socket};
-	pieces.insert(pieces.end(), texts.begin(), texts.end());
-	return db_state_key("server", pieces);
+	return db_server_state_key("server", mysql->host, mysql->port, mysql->unix_socket, texts);
 }
 
 // Take the previous samples from the state, when they follow on from this
@@ -398,9 +386,7 @@ static std::string state_key_name(MYSQL *mysql) {
 static void keep_counters(const std::string &key, const expr_needs &needs, double at,
                           expr_sample *sample) {
 	const std::set<std::string> &counters = needs.counters;
-	static char *argv[] = {const_cast<char *>(progname), nullptr};
-	kr_init(const_cast<char *>(progname), 1, argv);
-	kr_enable_state(key.c_str(), 1);
+	db_state_enable(progname, key);
 
 	expr_kept now;
 	now.uptime = expr_lookup(sample->status, "uptime")->number;
@@ -412,7 +398,7 @@ static void keep_counters(const std::string &key, const expr_needs &needs, doubl
 	std::vector<expr_kept> kept;
 	if (state_data *state = kr_state_read())
 		previous = expr_take_ring(static_cast<const char *>(state->data), counters, needs.windows, at,
-		                          now_seconds(), sample, &kept);
+		                          expr_now(), sample, &kept);
 	double longest = needs.windows.empty() ? 0 : *needs.windows.rbegin();
 	if (previous != expr_previous::newer)
 		kr_state_write_string(0, expr_next_ring(now, kept, longest).c_str());
@@ -421,16 +407,7 @@ static void keep_counters(const std::string &key, const expr_needs &needs, doubl
 // The value as the message shows it: two decimals, or six for a small one,
 // without trailing zeros.
 static std::string shown(double value) {
-	char text[400];
-	std::to_chars_result res = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
-	                                         std::fabs(value) < 0.005 ? 6 : 2);
-	std::string out(text, res.ec == std::errc() ? res.ptr : text);
-	if (out.find('.') != std::string::npos) {
-		out.erase(out.find_last_not_of('0') + 1);
-		if (out.back() == '.')
-			out.pop_back();
-	}
-	return out == "-0" ? "0" : out;
+	return status_decimal(value, std::fabs(value) < 0.005 ? 6 : 2);
 }
 
 // " rate over 4m10s" (or delta) when a WINDOW of \a m covers another
@@ -522,7 +499,7 @@ int main(int argc, char **argv) {
 	if (check_grants)
 		db_check_grants(&mysql, probe_grants(&mysql, needs));
 	expr_sample sample;
-	double at = now_seconds();
+	double at = expr_now();
 	read_values(&mysql, "SHOW GLOBAL STATUS", needs.status, &sample.status);
 	read_values(&mysql, "SHOW GLOBAL VARIABLES", needs.variables, &sample.variables);
 	run_probes(&mysql, needs, &sample);

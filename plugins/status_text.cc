@@ -2,6 +2,7 @@
 // status_text: texts for a status line.
 #include "status_text.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,4 +42,17 @@ char *status_shown_text(const char *text) {
 	if (!out)
 		_kr_die_errno(_("Cannot allocate memory:"));
 	return out;
+}
+
+std::string status_decimal(double value, int decimals) {
+	char text[400];
+	std::to_chars_result res =
+		std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+	std::string out(text, res.ec == std::errc() ? res.ptr : text);
+	if (out.find('.') != std::string::npos) {
+		out.erase(out.find_last_not_of('0') + 1);
+		if (out.back() == '.')
+			out.pop_back();
+	}
+	return out == "-0" ? "0" : out;
 }

@@ -31,6 +31,11 @@ std::string status_taken(char *item);
 /// other byte stays.
 std::string status_shown(const std::string &text);
 
+/// \a value with \a decimals decimals, less trailing zeros (and the dot
+/// when none is left), and "0" for a negative zero: 2 and 3 give "3.14",
+/// 0.5 and 3 give "0.5", 2 and 3 give "2".
+std::string status_decimal(double value, int decimals);
+
 extern "C" {
 #endif
 

@@ -65,9 +65,8 @@ cluster_verdict judge_cluster(const std::string &wsrep_on,
 		if (found == status.end())
 			return unreadable(status_printf(_("%s not reported"), name));
 		if (i >= first_number) {
-			if (!is_numeric(found->second.c_str()))
+			if (!kr_read_number(found->second.c_str(), &numbers[name]))
 				return unreadable(status_printf(_("%s is not a number: %s"), name, status_shown(found->second).c_str()));
-			numbers[name] = strtod(found->second.c_str(), nullptr);
 		}
 	}
 	const std::string &local_state = status.at("wsrep_local_state_comment");
@@ -142,7 +141,5 @@ cluster_verdict judge_cluster(const std::string &wsrep_on,
 }
 
 std::string cluster_state_key(const char *host, unsigned port, const char *socket) {
-	return db_state_key("cluster", {std::string("host=") + (host ? host : ""),
-	                                "port=" + std::to_string(port),
-	                                std::string("socket=") + (socket ? socket : "")});
+	return db_server_state_key("cluster", host, port, socket);
 }

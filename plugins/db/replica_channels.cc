@@ -26,9 +26,10 @@ bool is_yes(const db_field &field) {
 }
 
 std::optional<double> number(const db_field &field) {
-	if (!field || !is_numeric(field->c_str()))
+	double value = 0;
+	if (!field || !kr_read_number(field->c_str(), &value))
 		return std::nullopt;
-	return strtod(field->c_str(), nullptr);
+	return value;
 }
 
 std::optional<unsigned long> server_id(const db_field &field) {
@@ -39,13 +40,7 @@ std::optional<unsigned long> server_id(const db_field &field) {
 
 // Seconds to the millisecond, without trailing zeros: "3", "0.523".
 std::string seconds(double value) {
-	char text[64];
-	snprintf(text, sizeof text, "%.3f", value);
-	std::string out = text;
-	out.erase(out.find_last_not_of('0') + 1);
-	if (out.back() == '.')
-		out.pop_back();
-	return out == "-0" ? "0" : out;
+	return status_decimal(value, 3);
 }
 
 // ", last IO error 2003: ..." when the thread has an error.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <strings.h>
 #include <utility>
 
@@ -615,6 +616,12 @@ void append_number(std::string *line, double value, int decimals = -1) {
 }
 
 }  // namespace
+
+double expr_now(void) {
+	struct timespec ts;
+	clock_gettime(CLOCK_REALTIME, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0;
+}
 
 std::string expr_encode_sample(double uptime, double at, const std::vector<double> &values) {
 	std::string line;

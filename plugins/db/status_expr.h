@@ -156,6 +156,9 @@ bool expr_uses_window(const status_expr &expr, double window, bool rate);
 double evaluate_status_expr(const status_expr &expr, const expr_sample &sample,
                             bool *no_activity = nullptr);
 
+/// The time of a sample: the seconds since the epoch, to the millisecond.
+double expr_now(void);
+
 /// The seconds by which two samples' server start (a sample's time less its
 /// Uptime) may differ and still be one start: Uptime counts whole seconds
 /// and is read a moment after the sample's time is taken, under load more.
